@@ -1,0 +1,144 @@
+#include "CP_Linux_MURA_Controller.h"
+
+#include "Console.h"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace Selvan::MURA {
+
+CP_Linux_MURA_Controller::CP_Linux_MURA_Controller()
+    : CP_Linux_MURA_Controller("/dev/xdma0_user", "/dev/xdma0_c2h_0") {}
+
+CP_Linux_MURA_Controller::CP_Linux_MURA_Controller(std::string register_path, std::string stream_path)
+    : m_register_path(std::move(register_path))
+    , m_stream_path(std::move(stream_path)) {}
+
+CP_Linux_MURA_Controller::~CP_Linux_MURA_Controller() {
+    console::out("CP_Linux_MURA_Controller dtor, closing driver connection\n");
+    close_driver_connection();
+}
+
+bool CP_Linux_MURA_Controller::open_device(const std::string& path, int flags, int& descriptor) const {
+    descriptor = ::open(path.c_str(), flags | O_CLOEXEC);
+    if (descriptor >= 0)
+        return true;
+    console::err("Error opening device {}, error code: {} ({})\n", path, errno, std::strerror(errno));
+    return false;
+}
+
+bool CP_Linux_MURA_Controller::open_driver_connection(const char*, bool) {
+    close_driver_connection();
+    if (!open_device(m_register_path, O_RDWR | O_SYNC, m_register_descriptor))
+        return false;
+    if (!open_device(m_stream_path, O_RDONLY, m_stream_descriptor))
+        return false;
+    void* window =
+        ::mmap(nullptr, REGISTER_WINDOW_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, m_register_descriptor, 0);
+    if (window == MAP_FAILED) {
+        console::err("map bar mmap failed! error code: {} ({})\n", errno, std::strerror(errno));
+        return false;
+    }
+    m_register_window = window;
+    console::out("{} sized bar mapped to user space\n", REGISTER_WINDOW_SIZE);
+    return true;
+}
+
+void CP_Linux_MURA_Controller::close_driver_connection() {
+    if (m_register_window) {
+        ::munmap(m_register_window, REGISTER_WINDOW_SIZE);
+        m_register_window = nullptr;
+    }
+    if (m_register_descriptor >= 0) {
+        console::out("Closing mm driver handle\n");
+        ::close(m_register_descriptor);
+        m_register_descriptor = -1;
+    }
+    if (m_stream_descriptor >= 0) {
+        console::out("Closing c2h driver handle\n");
+        ::close(m_stream_descriptor);
+        m_stream_descriptor = -1;
+    }
+}
+
+volatile uint32_t* CP_Linux_MURA_Controller::register_word(uint32_t byte_address) const {
+    if (!m_register_window || byte_address >= REGISTER_WINDOW_SIZE)
+        return nullptr;
+    return static_cast<volatile uint32_t*>(m_register_window) + byte_address / 4;
+}
+
+// Without a mapped window the access goes nowhere and reads as all ones, as an unanswered
+// PCIe read does, instead of touching unmapped memory.
+void CP_Linux_MURA_Controller::write_register(uint32_t byte_address, uint32_t value) {
+    if (volatile uint32_t* word = register_word(byte_address))
+        *word = value;
+}
+
+uint32_t CP_Linux_MURA_Controller::read_register(uint32_t byte_address) {
+    if (volatile uint32_t* word = register_word(byte_address))
+        return *word;
+    return 0xFFFFFFFF;
+}
+
+void CP_Linux_MURA_Controller::write_fifo_bytes(uint32_t byte_address, uint8_t count, const uint8_t* bytes) {
+    for (uint8_t i = 0; i < count; ++i)
+        write_register(byte_address, bytes[i]);
+}
+
+bool CP_Linux_MURA_Controller::prepare_for_read(uint8_t* buffer, uint32_t length, bool flag,
+                                                uint32_t timeout_ms) {
+    m_stream_buffer = buffer;
+    m_stream_length = length;
+    m_stream_flag = flag;
+    m_stream_timeout_ms = timeout_ms;
+    return true;
+}
+
+uint32_t CP_Linux_MURA_Controller::read_stream(uint64_t, bool wait_for_full) {
+    if (m_stream_length == 0 || !m_stream_buffer)
+        return 0;
+    uint32_t done = 0;
+    uint32_t issues = 0;
+    do {
+        const ssize_t delivered = ::read(m_stream_descriptor, m_stream_buffer + done, m_stream_length - done);
+        if (delivered < 0) {
+            if (errno == EINTR)
+                continue;
+            console::err("ReadFile from device failed: {}", errno);
+            throw std::runtime_error("c2h transfer failed");
+        }
+        done += static_cast<uint32_t>(delivered);
+        ++issues;
+        if (!wait_for_full)
+            break;
+        if (issues > READ_ISSUE_LIMIT) {
+            console::err("Read timeout.\n");
+            console::out("{} read_issue_counter.\n", issues);
+            return done;
+        }
+    } while (done < m_stream_length);
+    if (issues > READ_ISSUE_REPORT_THRESHOLD)
+        console::out("{} read_issue_counter.\n", issues);
+    return done;
+}
+
+void CP_Linux_MURA_Controller::write_xdma_register(uint32_t, uint32_t) {
+    console::err("Uimplemented function in Linux : write_xdma_register \n");
+}
+
+uint32_t CP_Linux_MURA_Controller::read_xdma_register(uint32_t) {
+    console::err("Uimplemented function in Linux : read_xdma_register \n");
+    return 0;
+}
+
+bool CP_Linux_MURA_Controller::set_extended_property(uint32_t property, uint32_t value) {
+    console::out("CP_Linux_MURA_Controller::set_extended_property {} : {}\n", property, value);
+    return false;
+}
+
+} // namespace Selvan::MURA

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "A_MURA_Controller.h"
+#include "MURA_Box_Model.h"
+
+#include <memory>
+
+namespace Selvan::MURA::testing {
+
+// A device controller whose "hardware" is a MURA_Box_Model.
+class CP_Box_Model_MURA_Controller : public A_MURA_Controller {
+public:
+    explicit CP_Box_Model_MURA_Controller(std::shared_ptr<MURA_Box_Model> box);
+    ~CP_Box_Model_MURA_Controller() override;
+
+    void write_register(uint32_t byte_address, uint32_t value) override;
+    uint32_t read_register(uint32_t byte_address) override;
+    void write_fifo_bytes(uint32_t byte_address, uint8_t count, const uint8_t* bytes) override;
+    bool prepare_for_read(uint8_t* buffer, uint32_t length, bool flag, uint32_t timeout_ms) override;
+    uint32_t read_stream(uint64_t reserved, bool wait_for_full) override;
+    void write_xdma_register(uint32_t byte_address, uint32_t value) override;
+    uint32_t read_xdma_register(uint32_t byte_address) override;
+    bool open_driver_connection(const char* driver_name, bool flag) override;
+    void close_driver_connection() override;
+    bool set_extended_property(uint32_t property, uint32_t value) override;
+
+    MURA_Box_Model& box() { return *m_box; }
+
+private:
+    std::shared_ptr<MURA_Box_Model> m_box;
+    bool m_opened = false;
+    uint8_t* m_stream_buffer = nullptr;
+    uint32_t m_stream_length = 0;
+};
+
+// While alive, every A_MURA_Controller::get_instance (hardware or simulation) builds a box
+// model controller on `box`.
+class Box_Model_Factory_Override {
+public:
+    explicit Box_Model_Factory_Override(std::shared_ptr<MURA_Box_Model> box);
+    ~Box_Model_Factory_Override();
+    Box_Model_Factory_Override(const Box_Model_Factory_Override&) = delete;
+    Box_Model_Factory_Override& operator=(const Box_Model_Factory_Override&) = delete;
+};
+
+} // namespace Selvan::MURA::testing

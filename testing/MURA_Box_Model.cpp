@@ -1,0 +1,338 @@
+#include "MURA_Box_Model.h"
+
+#include "MURA_Register_Map.h"
+#include "M_Foreign_HW_ICAP.h"
+#include "M_HW_ICAP.h"
+#include "M_Okelly_Adapter.h"
+#include "M_UART.h"
+
+namespace Selvan::MURA::testing {
+namespace {
+
+using namespace register_map;
+
+constexpr uint32_t BLOCK_0400_END = 0x0410;
+constexpr uint32_t OKELLY_END = OKELLY_BASE + 0x100;
+constexpr uint32_t HW_ICAP_END = HW_ICAP_BASE + 0x200;
+
+constexpr uint32_t okelly_address(uint16_t endpoint) {
+    return OKELLY_BASE + 4u * (endpoint < 0x40 ? endpoint : endpoint - 0x18);
+}
+
+constexpr uint32_t reverse_bytes(uint32_t v) {
+    return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
+}
+
+// 7-series configuration packets the HWICAP model understands.
+constexpr uint32_t WRITE_WBSTAR = 0x30020001;
+constexpr uint32_t WRITE_CMD = 0x30008001;
+constexpr uint32_t CMD_IPROG = 0x0F;
+
+} // namespace
+
+MURA_Box_Model::MURA_Box_Model() {
+    m_flash_designs[NP_DESIGN_FLASH_ADDRESS] = DEFAULT_NP_SIGNATURE;
+}
+
+void MURA_Box_Model::set_signature(uint32_t signature) {
+    std::lock_guard lock(m_mutex);
+    m_signature = signature;
+}
+
+void MURA_Box_Model::add_flash_design(uint32_t flash_address, uint32_t signature) {
+    std::lock_guard lock(m_mutex);
+    m_flash_designs[flash_address] = signature;
+}
+
+void MURA_Box_Model::set_port_pll_status(uint32_t bits) {
+    std::lock_guard lock(m_mutex);
+    m_port_pll_status = bits;
+}
+
+void MURA_Box_Model::set_build_timestamp(uint32_t word) {
+    std::lock_guard lock(m_mutex);
+    m_build_timestamp = word;
+}
+
+void MURA_Box_Model::set_efuse(uint32_t word) {
+    std::lock_guard lock(m_mutex);
+    m_efuse = word;
+}
+
+void MURA_Box_Model::set_xadc_raw(uint32_t word) {
+    std::lock_guard lock(m_mutex);
+    m_xadc_raw = word;
+}
+
+void MURA_Box_Model::set_rhd_ttl_in(uint32_t value) {
+    std::lock_guard lock(m_mutex);
+    m_rhd_ttl_in = value;
+}
+
+void MURA_Box_Model::set_faults(const Faults& faults) {
+    std::lock_guard lock(m_mutex);
+    m_faults = faults;
+}
+
+bool MURA_Box_Model::open() {
+    std::lock_guard lock(m_mutex);
+    if (m_faults.open_fails)
+        return false;
+    m_open = true;
+    m_link_down = false;
+    ++m_open_count;
+    return true;
+}
+
+void MURA_Box_Model::close() {
+    std::lock_guard lock(m_mutex);
+    if (m_open)
+        ++m_close_count;
+    m_open = false;
+}
+
+void MURA_Box_Model::write_register(uint32_t address, uint32_t value) {
+    std::lock_guard lock(m_mutex);
+    m_writes.push_back({address, value});
+    if (!m_open || m_link_down) {
+        ++m_accesses_while_closed;
+        return;
+    }
+    write_locked(address & ~3u, value);
+}
+
+uint32_t MURA_Box_Model::read_register(uint32_t address) {
+    std::lock_guard lock(m_mutex);
+    m_reads.push_back(address);
+    if (!m_open || m_link_down) {
+        ++m_accesses_while_closed;
+        return UNANSWERED_READ;
+    }
+    return read_locked(address & ~3u);
+}
+
+bool MURA_Box_Model::np_design_loaded() const {
+    return design_identifier(m_signature) == NP_DESIGN_IDENTIFIER;
+}
+
+void MURA_Box_Model::write_locked(uint32_t address, uint32_t value) {
+    if (address == CONTROL_WORD_BASE) {
+        m_control_word = value;
+    } else if (address >= UART_BASE && address < BLOCK_0400_END) {
+        // The Neuropixels design puts the UART here, the other designs their configuration port.
+        if (!np_design_loaded())
+            write_foreign_icap(address - FOREIGN_HW_ICAP_BASE, value);
+    } else if (address >= OKELLY_BASE && address < OKELLY_END) {
+        write_okelly(address, value);
+    } else if (address >= HW_ICAP_BASE && address < HW_ICAP_END) {
+        write_hw_icap(address - HW_ICAP_BASE, value);
+    } else {
+        m_plain_registers[address] = value;
+    }
+}
+
+uint32_t MURA_Box_Model::read_locked(uint32_t address) {
+    switch (address) {
+    case CONTROL_WORD_BASE:
+        return m_control_word;
+    case BUILD_TIMESTAMP_BASE:
+        return m_build_timestamp;
+    case PORT_STATUS_BASE:
+        return m_port_pll_status;
+    case SIGNATURE_ADDRESS:
+        return m_signature;
+    case XADC_TEMPERATURE_ADDRESS:
+        return m_xadc_raw;
+    case EFUSE_BASE:
+        return m_efuse;
+    default:
+        break;
+    }
+    if (address >= UART_BASE && address < BLOCK_0400_END) {
+        if (!np_design_loaded())
+            return address == FOREIGN_HW_ICAP_BASE + Foreign_HW_ICAP_Module::STATUS
+                       ? (m_foreign_done ? 1u : 0u)
+                       : 0u;
+        if (address == UART_BASE + UART_Module::RX_FIFO) {
+            if (m_uart_rx.empty())
+                return 0;
+            const uint8_t byte = m_uart_rx.front();
+            m_uart_rx.pop_front();
+            return byte;
+        }
+        if (address == UART_BASE + UART_Module::STATUS)
+            return UART_Module::STATUS_TX_EMPTY | (m_uart_rx.empty() ? 0u : UART_Module::STATUS_RX_VALID);
+        return 0;
+    }
+    if (address >= OKELLY_BASE && address < OKELLY_END)
+        return read_okelly(address);
+    if (address >= HW_ICAP_BASE && address < HW_ICAP_END) {
+        if (address == HW_ICAP_BASE + HW_ICAP_Module::STATUS)
+            return m_hw_icap_done ? 1u : 0u;
+        if (address == HW_ICAP_BASE + HW_ICAP_Module::CONTROL) {
+            if (m_hw_icap_busy)
+                return 1;
+            if (m_hw_icap_boot_pending) {
+                m_hw_icap_boot_pending = false;
+                warm_boot(m_hw_icap_wbstar);
+            }
+            return 0;
+        }
+        return 0;
+    }
+    const auto found = m_plain_registers.find(address);
+    return found == m_plain_registers.end() ? 0 : found->second;
+}
+
+void MURA_Box_Model::write_foreign_icap(uint32_t offset, uint32_t value) {
+    switch (offset) {
+    case Foreign_HW_ICAP_Module::REGISTER_NUMBER:
+        m_foreign_register_number = value;
+        return;
+    case Foreign_HW_ICAP_Module::DATA:
+        m_foreign_data = value;
+        return;
+    case Foreign_HW_ICAP_Module::GO:
+        break;
+    default:
+        return;
+    }
+    const bool rising = value == 1 && m_foreign_go == 0;
+    m_foreign_go = value;
+    if (!rising) {
+        if (value == 0)
+            m_foreign_done = false;
+        return;
+    }
+    if (m_faults.foreign_icap_never_done)
+        return;
+    m_foreign_done = true;
+    if (m_foreign_register_number == Foreign_HW_ICAP_Module::WBSTAR)
+        m_foreign_wbstar = m_foreign_data;
+    else if (m_foreign_register_number == Foreign_HW_ICAP_Module::CMD && m_foreign_data == CMD_IPROG)
+        warm_boot(m_foreign_wbstar);
+}
+
+void MURA_Box_Model::write_hw_icap(uint32_t offset, uint32_t value) {
+    if (offset == HW_ICAP_Module::WRITE_FIFO) {
+        m_hw_icap_fifo.push_back(value);
+        m_hw_icap_words.push_back(value);
+        return;
+    }
+    if (offset != HW_ICAP_Module::CONTROL || !(value & 1))
+        return;
+    // Start: the FIFO contents go into the configuration logic.
+    m_hw_icap_done = !m_faults.hw_icap_never_done;
+    m_hw_icap_busy = m_faults.hw_icap_control_stuck;
+    std::vector<uint32_t> packet;
+    packet.swap(m_hw_icap_fifo);
+    uint32_t wbstar = 0;
+    bool iprog = false;
+    for (size_t i = 0; i + 1 < packet.size(); ++i) {
+        if (packet[i] == WRITE_WBSTAR)
+            wbstar = reverse_bytes(packet[i + 1]);
+        else if (packet[i] == WRITE_CMD && packet[i + 1] == CMD_IPROG)
+            iprog = true;
+    }
+    if (iprog && m_hw_icap_done) {
+        m_hw_icap_boot_pending = true;
+        m_hw_icap_wbstar = wbstar;
+    }
+}
+
+void MURA_Box_Model::write_okelly(uint32_t address, uint32_t value) {
+    if (address == okelly_address(Okelly_Adapter_Module::TRIGGER_CONFIG) && (value & 1))
+        m_rhd_pll_programmed = true;
+    m_plain_registers[address] = value;
+}
+
+uint32_t MURA_Box_Model::read_okelly(uint32_t address) const {
+    if (address == okelly_address(Okelly_Adapter_Module::EP_PLL_STATUS))
+        return m_faults.rhd_pll_never_locks ? 0 : Okelly_Adapter_Module::PLL_LOCKED;
+    if (address == okelly_address(Okelly_Adapter_Module::EP_TTL_IN))
+        return m_rhd_ttl_in;
+    const auto found = m_plain_registers.find(address);
+    return found == m_plain_registers.end() ? 0 : found->second;
+}
+
+// The FPGA reconfigures from flash: the PCIe link drops until the driver is reopened, and
+// the new design starts with a cleared control word. An address without a design leaves the
+// current one running, as the fallback image would.
+void MURA_Box_Model::warm_boot(uint32_t flash_address) {
+    ++m_boot_count;
+    const auto design = m_flash_designs.find(flash_address);
+    if (design != m_flash_designs.end())
+        m_signature = design->second;
+    m_control_word = 0;
+    m_foreign_done = false;
+    m_foreign_go = 0;
+    m_link_down = true;
+}
+
+bool MURA_Box_Model::is_open() const {
+    std::lock_guard lock(m_mutex);
+    return m_open;
+}
+
+uint32_t MURA_Box_Model::open_count() const {
+    std::lock_guard lock(m_mutex);
+    return m_open_count;
+}
+
+uint32_t MURA_Box_Model::close_count() const {
+    std::lock_guard lock(m_mutex);
+    return m_close_count;
+}
+
+uint32_t MURA_Box_Model::boot_count() const {
+    std::lock_guard lock(m_mutex);
+    return m_boot_count;
+}
+
+uint32_t MURA_Box_Model::signature() const {
+    std::lock_guard lock(m_mutex);
+    return m_signature;
+}
+
+uint32_t MURA_Box_Model::control_word() const {
+    std::lock_guard lock(m_mutex);
+    return m_control_word;
+}
+
+uint32_t MURA_Box_Model::accesses_while_closed() const {
+    std::lock_guard lock(m_mutex);
+    return m_accesses_while_closed;
+}
+
+std::vector<Register_Access> MURA_Box_Model::register_writes() const {
+    std::lock_guard lock(m_mutex);
+    return m_writes;
+}
+
+std::vector<Register_Access> MURA_Box_Model::register_writes_from(uint32_t first, uint32_t last) const {
+    std::lock_guard lock(m_mutex);
+    std::vector<Register_Access> selected;
+    for (const auto& access : m_writes) {
+        if (access.address >= first && access.address <= last)
+            selected.push_back(access);
+    }
+    return selected;
+}
+
+std::vector<uint32_t> MURA_Box_Model::register_reads() const {
+    std::lock_guard lock(m_mutex);
+    return m_reads;
+}
+
+void MURA_Box_Model::clear_access_logs() {
+    std::lock_guard lock(m_mutex);
+    m_writes.clear();
+    m_reads.clear();
+}
+
+std::vector<uint32_t> MURA_Box_Model::hw_icap_words() const {
+    std::lock_guard lock(m_mutex);
+    return m_hw_icap_words;
+}
+
+} // namespace Selvan::MURA::testing
