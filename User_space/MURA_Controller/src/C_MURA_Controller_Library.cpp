@@ -1,16 +1,21 @@
 #include "C_MURA_Controller_Library.h"
 
 #include "A_MURA_Controller.h"
+#include "C_L2_CH_Gain_Fix_Filter.h"
 #include "L2_MURA_Configurator.h"
 #include "Log.h"
 #include "MURA_Register_Map.h"
 #include "M_Foreign_HW_ICAP.h"
 #include "M_GPIO.h"
 #include "M_HW_ICAP.h"
+#include "M_I2C_Over_GSML.h"
+#include "M_NP_Probe_Control.h"
 #include "M_XADC.h"
 #include "Pause.h"
 
 #include <fmt/format.h>
+
+#include <stdexcept>
 
 namespace Selvan::MURA {
 namespace {
@@ -60,19 +65,35 @@ bool MURA_Controller_Library::pre_init(bool one_mode) {
         m_cached_np_port_status = 1;
         m_np_port_count_parameter_from_fpga = 2;
         logging::info("Simulating pll status : %x", 1);
-        return true;
+    } else {
+        log_fpga_info();
+        {
+            std::lock_guard lock(m_tunnel_mutex);
+            const MURA_Configurator& configurator = *m_controller->m_configurator;
+            configurator.reset_configuration();
+            configurator.set_one_mode(one_mode);
+            configurator.set_QRB004_Power(true);
+            configurator.assign_port_4_to_np(true);
+        }
+        if (!check_np_ports_status()) {
+            logging::warning("check_np_ports_status failed check connector connections");
+            return false;
+        }
     }
-    log_fpga_info();
-    const MURA_Configurator& configurator = *m_controller->m_configurator;
-    configurator.reset_configuration();
-    configurator.set_one_mode(one_mode);
-    configurator.set_QRB004_Power(true);
-    configurator.assign_port_4_to_np(true);
-    if (!check_np_ports_status()) {
-        logging::warning("check_np_ports_status failed check connector connections");
-        return false;
-    }
+    create_probe_side_objects();
     return true;
+}
+
+void MURA_Controller_Library::create_probe_side_objects() {
+    std::lock_guard lock(m_tunnel_mutex);
+    // The probe controls point at the tunnel, so they go before it is replaced.
+    for (auto& control : m_np_probe_control)
+        control.reset();
+    m_i2c = std::make_unique<I2C_Over_GSML_Module>(m_controller->m_uart.get());
+    for (uint32_t port = 0; port < NP_PORT_COUNT; ++port) {
+        m_np_probe_control[port] = std::make_unique<NP_Probe_Control_Module>(m_i2c.get());
+        m_gain_filters[port] = std::make_shared<C_L2_CH_Gain_Fix_Filter>();
+    }
 }
 
 bool MURA_Controller_Library::check_np_ports_status() {

@@ -2,14 +2,32 @@
 
 #include "Export.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace Selvan::MURA {
 
 class A_MURA_Controller;
+class C_L2_CH_Gain_Fix_Filter;
+class I2C_Over_GSML_Module;
+class NP_Probe_Control_Module;
+class NP_Probe_Config_Module;
+
+// Probe initialisation sequence chosen at a port's init.
+enum E_MURA_Init_Config : int {
+    INIT_QOR = 0,
+    INIT_STANDARD = 1,
+    INIT_BIST_PSB = 2,
+    INIT_BIST_CHANNEL = 3,
+    INIT_BIST_PIXEL = 4,
+};
+
+// Channel reference kinds of the probe configuration.
+enum channelreference_t : int { EXT_REF = 0, TIP_REF = 1, INT_REF = 2 };
 
 // Facade through which the Neuropixels API drives one MURA box: device lifecycle, FPGA identity
 // and design switch, port power-up and PLL check. Not copyable or movable; the API holds the
@@ -24,6 +42,12 @@ public:
     static constexpr uint32_t PLL_LOCK_ATTEMPTS = 5;
     static constexpr std::chrono::milliseconds PLL_LOCK_ATTEMPT_PAUSE{1000};
     static constexpr std::chrono::milliseconds FPGA_REBOOT_WAIT{10000};
+    static constexpr uint32_t NP_PORT_COUNT = 4;
+    static constexpr uint8_t DESERIALIZER_DEVICE_ID = 10;
+    static constexpr uint8_t SERIALIZER_DEVICE_ID = 9;
+    static constexpr uint8_t LINK_DEVICE_ID_REGISTER = 0x1E;
+    static constexpr uint32_t HS_EEPROM_VERSION_5_2 = 0x0205;
+    static constexpr uint32_t HS_EEPROM_VERSION_5_3 = 0x0305;
 
     explicit MURA_Controller_Library(bool simulation);
     // Runs the library on a given controller (the box model in tests).
@@ -52,18 +76,58 @@ public:
     bool is_in_simulation_mode() const { return m_simulation; }
     uint32_t get_current_error_level() const { return m_current_error_level; }
 
+    // --- probe bring-up, configuration and identification (port 0..3) ---
+    // Step 1: checks the link's serializer and deserializer identities.
+    bool probe_init_part_1(uint32_t port);
+    // Step 2: runs the chosen probe initialisation sequence.
+    bool probe_init_part_2(uint32_t port, E_MURA_Init_Config config);
+    bool writeProbeConfiguration(uint32_t port, bool readcheck);
+    bool selectElectrode(uint32_t port, int channel, int shank, int bank);
+    bool setGain(uint32_t port, int channel, int ap_gain, int lfp_gain);
+    bool getGain(uint32_t port, int channel, int* ap_gain, int* lfp_gain);
+    bool setReference(uint32_t port, int channel, int shank, channelreference_t reference, int bank);
+    bool setAPCornerFrequency(uint32_t port, int channel, bool flag);
+    bool setADCCalibration(uint32_t port, const char* file);
+    bool setGainCalibration(uint32_t port, const char* file);
+    bool clear_all_electrode_to_bank_assignments(uint32_t port);
+    // The text reads store at most length - 1 characters and always terminate the text.
+    bool readHSPN(uint32_t port, char* text, uint32_t length);
+    bool readProbePN(uint32_t port, char* text, uint32_t length);
+    bool readProbeSN(uint32_t port, uint64_t* serial);
+    bool dump_eeprom(uint32_t port, const char* file, uint8_t device, uint32_t count);
+    bool dump_hs_eeprom(uint32_t port, const char* file, uint32_t count);
+    bool dump_flex_eeprom(uint32_t port, const char* file, uint32_t count);
+
     const std::shared_ptr<A_MURA_Controller>& get_controller() const { return m_controller; }
+    // The port's gain filter; empty before pre_init. Throws std::out_of_range for port >= 4.
+    std::shared_ptr<C_L2_CH_Gain_Fix_Filter> get_gain_filter(uint32_t port) const;
+    NP_Probe_Control_Module& probe_control(uint32_t port) const;
 
 private:
     bool check_np_ports_status();
     void log_fpga_info();
     static uint8_t np_port_mask_from_count(uint8_t count);
+    void create_probe_side_objects();
+    bool np_control_init(uint32_t port, E_MURA_Init_Config config);
+    void tell_gain_filter_initial_settings(uint32_t port);
+    NP_Probe_Config_Module& probe_config(uint32_t port) const;
+    C_L2_CH_Gain_Fix_Filter& gain_filter(uint32_t port) const;
+    void route_tunnel_to(uint32_t port) const;
+    uint32_t read_probe_text(uint32_t port, uint8_t device, uint32_t offset, uint32_t limit, char* text,
+                             uint32_t length);
 
     std::shared_ptr<A_MURA_Controller> m_controller;
     uint32_t m_current_error_level = ERROR_LEVEL_NONE;
     bool m_simulation;
     uint8_t m_np_port_count_parameter_from_fpga = 0;
+    std::unique_ptr<I2C_Over_GSML_Module> m_i2c;
+    std::array<std::unique_ptr<NP_Probe_Control_Module>, NP_PORT_COUNT> m_np_probe_control;
+    std::array<std::shared_ptr<C_L2_CH_Gain_Fix_Filter>, NP_PORT_COUNT> m_gain_filters;
     uint8_t m_cached_np_port_status = 0;
+    // There is one I2C tunnel and one control word for all ports: every sequence that routes
+    // the tunnel's UART, talks over it or rewrites the control word holds this lock, so host
+    // threads working on different ports cannot interleave on the tunnel.
+    mutable std::mutex m_tunnel_mutex;
 };
 
 } // namespace Selvan::MURA

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "Export.h"
+
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+// Files that ship with the library (the default ADC calibration table, the simulation
+// recordings of the self tests) are looked up, in this order:
+//   1. the folder "np3_bridge_resources" beside the module that holds this code (the np3_bridge
+//      shared library, or a program linking the static libraries);
+//   2. the installed data folder, <prefix>/share/np3_bridge;
+//   3. the resources folder of the build tree the library was built in.
+namespace Selvan::MURA::resources {
+
+constexpr std::string_view MODULE_RESOURCE_FOLDER = "np3_bridge_resources";
+
+MURA_EXPORT std::vector<std::filesystem::path> search_folders();
+
+// The first existing candidate; the first candidate when none exists, so that an error
+// message names a sensible place.
+MURA_EXPORT std::filesystem::path find(std::string_view file_name);
+
+} // namespace Selvan::MURA::resources

@@ -1,0 +1,150 @@
+#include "C_L2_CH_Gain_Fix_Filter.h"
+
+#include "Console.h"
+
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <stdexcept>
+#include <string>
+
+namespace Selvan::MURA {
+namespace {
+
+// Reads one field up to `delimiter`; a missing delimiter (end of file) fails the load.
+std::string read_field(std::istream& in, char delimiter) {
+    std::string field;
+    std::getline(in, field, delimiter);
+    if (in.eof())
+        throw std::runtime_error("unexpected end of gain calibration file");
+    return field;
+}
+
+float parse_factor(const std::string& field, uint32_t electrode, uint32_t column) {
+    const float factor = std::stof(field);
+    if (!std::isfinite(factor))
+        throw std::runtime_error("non-finite gain factor in row " + std::to_string(electrode) + ", field " +
+                                 std::to_string(column));
+    return factor;
+}
+
+// Float to int32 conversion is only defined inside the int32 range; a product outside it keeps
+// the nearest representable value before its low 16 bits are taken.
+int32_t truncate_to_int32(float value) {
+    constexpr float lowest = static_cast<float>(std::numeric_limits<int32_t>::min());
+    constexpr float beyond_highest = 2147483648.0f;
+    if (value < lowest)
+        return std::numeric_limits<int32_t>::min();
+    if (value >= beyond_highest)
+        return std::numeric_limits<int32_t>::max();
+    return static_cast<int32_t>(value);
+}
+
+} // namespace
+
+C_L2_CH_Gain_Fix_Filter::C_L2_CH_Gain_Fix_Filter() = default;
+
+C_L2_CH_Gain_Fix_Filter::~C_L2_CH_Gain_Fix_Filter() = default;
+
+bool C_L2_CH_Gain_Fix_Filter::load_gain_calibration_file(const char* path) {
+    console::out("Loading gain data from file : {}\n", path);
+    std::ifstream in(path);
+    if (!in) {
+        console::err("file open error\n");
+        return false;
+    }
+    auto tables = std::make_shared<Gain_Tables>();
+    try {
+        std::string header;
+        in >> header;
+        in.get();
+        if (!in)
+            throw std::runtime_error("missing header line");
+        for (uint32_t electrode = 0; electrode < ELECTRODE_COUNT; ++electrode) {
+            read_field(in, ',');
+            for (uint32_t column = 1; column <= 16; ++column) {
+                const float factor =
+                    parse_factor(read_field(in, column == 16 ? '\n' : ','), electrode, column);
+                Factor_Table& table = column <= GAIN_COUNT ? tables->ap : tables->lfp;
+                table[(column - 1) % GAIN_COUNT][electrode] = factor;
+            }
+        }
+    } catch (const std::invalid_argument&) {
+        console::err("Exception caught while loading gain data : invalid stof argument");
+        return false;
+    } catch (const std::out_of_range&) {
+        console::err("Exception caught while loading gain data : stof argument out of range");
+        return false;
+    } catch (const std::exception& e) {
+        console::err("Exception caught while loading gain data : {}", e.what());
+        return false;
+    }
+    console::out(
+        "Gain data loaded.\nCreating default 1:1 mapping for the shank pixels ( Bank A Selection )\n");
+    for (uint32_t channel = 0; channel < CHANNEL_COUNT; ++channel)
+        m_electrode_of_channel[channel] = static_cast<uint16_t>(channel);
+    m_tables.store(std::move(tables));
+    return true;
+}
+
+void C_L2_CH_Gain_Fix_Filter::set_channel_gains(uint32_t channel, uint16_t ap_gain_index,
+                                                uint16_t lfp_gain_index) {
+    m_ap_gain_of_channel.at(channel) = ap_gain_index;
+    m_lfp_gain_of_channel.at(channel) = lfp_gain_index;
+}
+
+void C_L2_CH_Gain_Fix_Filter::select_bank(uint32_t channel, uint16_t bank) {
+    m_electrode_of_channel.at(channel) = static_cast<uint16_t>(bank * CHANNEL_COUNT + channel);
+}
+
+void C_L2_CH_Gain_Fix_Filter::set_downstream_listener(std::weak_ptr<demux::I_L2_Demux_CH_Results> listener) {
+    m_downstream.store(std::move(listener));
+}
+
+std::weak_ptr<demux::I_L2_Demux_CH_Results> C_L2_CH_Gain_Fix_Filter::get_downstream_listener() const {
+    return m_downstream.load();
+}
+
+float C_L2_CH_Gain_Fix_Filter::ap_factor(uint32_t gain_index, uint32_t electrode) const {
+    const auto tables = m_tables.load();
+    return tables ? tables->ap.at(gain_index).at(electrode) : 0.0f;
+}
+
+// A channel whose gain index or electrode has no table entry keeps its sample: an exception
+// here would end the worker thread and with it the host.
+void C_L2_CH_Gain_Fix_Filter::correct(Block& block, const Factor_Table& factors,
+                                      const Channel_Settings& gain_indices) const {
+    for (uint32_t channel = 0; channel < CHANNEL_COUNT; ++channel) {
+        const uint16_t gain = gain_indices[channel].load(std::memory_order_relaxed);
+        const uint16_t electrode = m_electrode_of_channel[channel].load(std::memory_order_relaxed);
+        if (gain >= GAIN_COUNT || electrode >= ELECTRODE_COUNT)
+            continue;
+        const float corrected = static_cast<float>(block[channel]) * factors[gain][electrode];
+        block[channel] = static_cast<uint16_t>(truncate_to_int32(corrected));
+    }
+}
+
+void C_L2_CH_Gain_Fix_Filter::publish(Block& block, bool ap) {
+    const auto listener = m_downstream.load().lock();
+    if (!listener) {
+        console::out(ap ? "C_L2_CH_Gain_Fix_Filter has no ap listener\n"
+                        : "C_L2_CH_Gain_Fix_Filter has no lp listener\n");
+        return;
+    }
+    if (const auto tables = m_tables.load())
+        correct(block, ap ? tables->ap : tables->lfp, ap ? m_ap_gain_of_channel : m_lfp_gain_of_channel);
+    if (ap)
+        listener->publish_ap_ch_data(block);
+    else
+        listener->publish_lp_ch_data(block);
+}
+
+void C_L2_CH_Gain_Fix_Filter::publish_ap_ch_data(Block& block) {
+    publish(block, true);
+}
+
+void C_L2_CH_Gain_Fix_Filter::publish_lp_ch_data(Block& block) {
+    publish(block, false);
+}
+
+} // namespace Selvan::MURA

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "Export.h"
+#include "I_L2_Demux_CH_Results.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace Selvan::MURA {
+
+// Sits between a port's channel stage and its final listener and multiplies every AP and LFP
+// sample by a correction factor chosen by the electrode the channel reads and the channel's
+// gain setting, from the probe's gain calibration file. Blocks pass through unchanged until a
+// calibration file has been loaded.
+//
+// The correction runs on the port's worker thread while the API thread may load a file or
+// change a channel's bank or gains: a load replaces the whole table set at once, and the
+// per-channel settings are single atomic words, so a block never sees a torn value.
+class MURA_EXPORT C_L2_CH_Gain_Fix_Filter : public demux::I_L2_Demux_CH_Results {
+public:
+    static constexpr uint32_t CHANNEL_COUNT = 384;
+    static constexpr uint32_t ELECTRODE_COUNT = 960;
+    static constexpr uint32_t GAIN_COUNT = 8;
+    using Block = std::array<uint16_t, CHANNEL_COUNT>;
+
+    C_L2_CH_Gain_Fix_Filter();
+    ~C_L2_CH_Gain_Fix_Filter() override;
+
+    // Parses the whole file first and takes it only when every row is good.
+    bool load_gain_calibration_file(const char* path);
+    void set_channel_gains(uint32_t channel, uint16_t ap_gain_index, uint16_t lfp_gain_index);
+    void select_bank(uint32_t channel, uint16_t bank);
+    void set_downstream_listener(std::weak_ptr<demux::I_L2_Demux_CH_Results> listener);
+    std::weak_ptr<demux::I_L2_Demux_CH_Results> get_downstream_listener() const;
+
+    void publish_ap_ch_data(Block& block) override;
+    void publish_lp_ch_data(Block& block) override;
+
+    bool is_gain_data_loaded() const { return m_tables.load() != nullptr; }
+    uint16_t electrode_of_channel(uint32_t channel) const {
+        return m_electrode_of_channel.at(channel).load();
+    }
+    float ap_factor(uint32_t gain_index, uint32_t electrode) const;
+
+private:
+    using Factor_Table = std::array<std::array<float, ELECTRODE_COUNT>, GAIN_COUNT>;
+    struct Gain_Tables {
+        Factor_Table ap{};
+        Factor_Table lfp{};
+    };
+    using Channel_Settings = std::array<std::atomic<uint16_t>, CHANNEL_COUNT>;
+
+    void correct(Block& block, const Factor_Table& factors, const Channel_Settings& gain_indices) const;
+    void publish(Block& block, bool ap);
+
+    std::atomic<std::shared_ptr<const Gain_Tables>> m_tables;
+    std::array<std::atomic<uint16_t>, ELECTRODE_COUNT> m_electrode_of_channel{};
+    Channel_Settings m_ap_gain_of_channel{};
+    Channel_Settings m_lfp_gain_of_channel{};
+    std::atomic<std::weak_ptr<demux::I_L2_Demux_CH_Results>> m_downstream;
+};
+
+} // namespace Selvan::MURA
