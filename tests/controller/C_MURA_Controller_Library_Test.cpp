@@ -59,7 +59,7 @@ TEST_F(LibraryOnBoxModel, MatchingDesignOpensChecksAndPowersThePorts) {
     box->set_signature(0x4E500020); // two NP ports
     box->set_port_pll_status(0xE);  // port 1 locked; ports 2 and 3 are not in the design
     auto& lib = make_library();
-    Log_Capture capture;
+    Log_Capture capture(logging::Verbosity_INFO);
     ASSERT_TRUE(lib.open());
     ASSERT_TRUE(lib.check_and_switch_firmware_if_nec(true));
     ASSERT_TRUE(lib.pre_init(true));
