@@ -122,6 +122,8 @@ void MURA_Box_Model::write_locked(uint32_t address, uint32_t value) {
         // The Neuropixels design puts the UART here, the other designs their configuration port.
         if (!np_design_loaded())
             write_foreign_icap(address - FOREIGN_HW_ICAP_BASE, value);
+        else if (address == UART_BASE + UART_Module::TX_FIFO)
+            write_uart_byte(static_cast<uint8_t>(value & 0xFF));
     } else if (address >= OKELLY_BASE && address < OKELLY_END) {
         write_okelly(address, value);
     } else if (address >= HW_ICAP_BASE && address < HW_ICAP_END) {
@@ -182,6 +184,28 @@ uint32_t MURA_Box_Model::read_locked(uint32_t address) {
     }
     const auto found = m_plain_registers.find(address);
     return found == m_plain_registers.end() ? 0 : found->second;
+}
+
+// Bridge messages: 0x79, device (bit 0 = read), register, count, and for a write the value.
+void MURA_Box_Model::write_uart_byte(uint8_t byte) {
+    m_uart_tx.push_back(byte);
+    if (m_uart_tx.front() != 0x79) {
+        m_uart_tx.clear();  // the bridge waits for a message start
+        return;
+    }
+    const bool is_read = m_uart_tx.size() > 1 && (m_uart_tx[1] & 1);
+    const size_t message_length = is_read ? 4 : 5;
+    if (m_uart_tx.size() < message_length)
+        return;
+    const uint8_t device = static_cast<uint8_t>(m_uart_tx[1] & 0xFE);
+    const uint8_t reg = m_uart_tx[2];
+    const uint8_t count = m_uart_tx[3];
+    const uint8_t value = is_read ? 0 : m_uart_tx[4];
+    m_uart_tx.clear();
+    Headstage_Model& headstage = m_headstages[(m_control_word >> 4) & 0x3];
+    const auto answer = is_read ? headstage.read(device, reg, count) : headstage.write(device, reg, value);
+    if (answer)
+        m_uart_rx.insert(m_uart_rx.end(), answer->begin(), answer->end());
 }
 
 void MURA_Box_Model::write_foreign_icap(uint32_t offset, uint32_t value) {

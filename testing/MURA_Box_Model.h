@@ -1,5 +1,8 @@
 #pragma once
 
+#include "Headstage_Model.h"
+
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -48,6 +51,8 @@ public:
     void set_xadc_raw(uint32_t word);
     void set_rhd_ttl_in(uint32_t value);
     void set_faults(const Faults& faults);
+    // The headstage on NP port 0..3. Configure it while no library call is running.
+    Headstage_Model& headstage(int port) { return m_headstages.at(static_cast<size_t>(port)); }
 
     // --- the device side, called by the box model's controller ---
     bool open();
@@ -78,6 +83,7 @@ private:
     void write_hw_icap(uint32_t offset, uint32_t value);
     void write_okelly(uint32_t address, uint32_t value);
     uint32_t read_okelly(uint32_t address) const;
+    void write_uart_byte(uint8_t byte);
     void warm_boot(uint32_t flash_address);
 
     mutable std::mutex m_mutex;
@@ -118,8 +124,11 @@ private:
     bool m_rhd_pll_programmed = false;
     uint32_t m_rhd_ttl_in = 0;
 
-    // UART receive FIFO (filled by the headstages behind the I2C bridge).
+    // The I2C bridge behind the UART: bytes sent collect until a message is complete, the
+    // answer of the headstage selected by the control word's UART channel fills the receive FIFO.
+    std::vector<uint8_t> m_uart_tx;
     std::deque<uint8_t> m_uart_rx;
+    std::array<Headstage_Model, 4> m_headstages;
 
     std::vector<Register_Access> m_writes;
     std::vector<uint32_t> m_reads;

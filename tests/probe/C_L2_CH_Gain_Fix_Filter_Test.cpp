@@ -1,0 +1,196 @@
+#include "C_L2_CH_Gain_Fix_Filter.h"
+#include "Output_Capture.h"
+#include "Scratch_Directory.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <sstream>
+
+namespace Selvan::MURA {
+namespace {
+
+using Block = C_L2_CH_Gain_Fix_Filter::Block;
+using test_support::Scratch_Directory;
+using test_support::Stderr_Capture;
+using test_support::Stdout_Capture;
+
+class Block_Recorder : public demux::I_L2_Demux_CH_Results {
+public:
+    void publish_ap_ch_data(Block& block) override { ap.push_back(block); }
+    void publish_lp_ch_data(Block& block) override { lfp.push_back(block); }
+    std::vector<Block> ap, lfp;
+};
+
+// A calibration file whose AP factor for gain g and electrode e is ap(g, e), LFP lfp(g, e).
+std::string gain_file(const std::function<std::string(int, int)>& ap, const std::function<std::string(int, int)>& lfp,
+                      int rows = 960, bool final_newline = true) {
+    std::ostringstream text;
+    text << "NP1_gain_calibration\n";
+    for (int e = 0; e < rows; ++e) {
+        text << e;
+        for (int g = 0; g < 8; ++g)
+            text << ',' << ap(g, e);
+        for (int g = 0; g < 8; ++g)
+            text << ',' << lfp(g, e);
+        if (e < rows - 1 || final_newline)
+            text << '\n';
+    }
+    return text.str();
+}
+
+
+Block filled(uint16_t value) {
+    Block block;
+    block.fill(value);
+    return block;
+}
+
+class GainFilter : public ::testing::Test {
+protected:
+    GainFilter() { filter->set_downstream_listener(recorder); }
+
+    bool load(const std::string& contents) {
+        const auto path = scratch.write("gain.csv", contents);
+        Stdout_Capture quiet;
+        return filter->load_gain_calibration_file(path.c_str());
+    }
+
+    Scratch_Directory scratch;
+    std::shared_ptr<C_L2_CH_Gain_Fix_Filter> filter = std::make_shared<C_L2_CH_Gain_Fix_Filter>();
+    std::shared_ptr<Block_Recorder> recorder = std::make_shared<Block_Recorder>();
+};
+
+TEST_F(GainFilter, BlocksPassUnchangedBeforeALoad) {
+    Block block = filled(1000);
+    filter->publish_ap_ch_data(block);
+    filter->publish_lp_ch_data(block);
+    ASSERT_EQ(recorder->ap.size(), 1u);
+    EXPECT_EQ(recorder->ap[0], filled(1000));
+    EXPECT_EQ(recorder->lfp[0], filled(1000));
+    EXPECT_FALSE(filter->is_gain_data_loaded());
+}
+
+TEST_F(GainFilter, LoadingReportsAndMapsChannelsToBankZero) {
+    const auto path = scratch.write("gain.csv", gain_file([](int, int) { return "1.0"; }, [](int, int) { return "1"; }));
+    Stdout_Capture out;
+    ASSERT_TRUE(filter->load_gain_calibration_file(path.c_str()));
+    EXPECT_EQ(out.take(), "Loading gain data from file : " + path +
+                              "\nGain data loaded.\nCreating default 1:1 mapping for the shank pixels ( Bank A "
+                              "Selection )\n");
+    EXPECT_EQ(filter->electrode_of_channel(5), 5);
+    Block block = filled(1000);
+    filter->publish_ap_ch_data(block);
+    EXPECT_EQ(recorder->ap[0], filled(1000));
+}
+
+TEST_F(GainFilter, CorrectionTruncatesTowardZero) {
+    ASSERT_TRUE(load(gain_file([](int g, int) { return g == 0 ? "1.5" : "0.999"; }, [](int, int) { return "2"; })));
+    Block block = filled(3);
+    filter->publish_ap_ch_data(block);
+    EXPECT_EQ(recorder->ap[0][0], 4);  // 4.5
+    filter->set_channel_gains(7, 1, 0);
+    block = filled(1000);
+    filter->publish_ap_ch_data(block);
+    EXPECT_EQ(recorder->ap[1][7], 999);
+    EXPECT_EQ(recorder->ap[1][6], 1500);
+    block = filled(40000);
+    filter->publish_lp_ch_data(block);
+    EXPECT_EQ(recorder->lfp[0][0], static_cast<uint16_t>(80000));  // low 16 bits, no saturation
+}
+
+TEST_F(GainFilter, BankSelectionPicksTheFactorsOfTheElectrodeRow) {
+    ASSERT_TRUE(load(gain_file([](int, int e) { return e == 389 ? "2" : "1"; }, [](int, int) { return "1"; })));
+    Block block = filled(10);
+    filter->publish_ap_ch_data(block);
+    EXPECT_EQ(recorder->ap[0][5], 10);
+    filter->select_bank(5, 1);
+    EXPECT_EQ(filter->electrode_of_channel(5), 389);
+    block = filled(10);
+    filter->publish_ap_ch_data(block);
+    EXPECT_EQ(recorder->ap[1][5], 20);
+    EXPECT_EQ(recorder->ap[1][4], 10);
+}
+
+TEST_F(GainFilter, LfpUsesItsOwnTableAndGainIndex) {
+    ASSERT_TRUE(load(gain_file([](int, int) { return "1"; }, [](int g, int) { return std::to_string(g + 1); })));
+    filter->set_channel_gains(0, 0, 3);
+    Block block = filled(10);
+    filter->publish_lp_ch_data(block);
+    EXPECT_EQ(recorder->lfp[0][0], 40);
+    EXPECT_EQ(recorder->lfp[0][1], 10);
+}
+
+TEST_F(GainFilter, ShortOrUnterminatedFilesFailAndChangeNothing) {
+    ASSERT_TRUE(load(gain_file([](int, int) { return "2"; }, [](int, int) { return "2"; })));
+    for (const std::string& bad : {gain_file([](int, int) { return "3"; }, [](int, int) { return "3"; }, 959),
+                                   gain_file([](int, int) { return "3"; }, [](int, int) { return "3"; }, 960, false)}) {
+        const auto path = scratch.write("bad.csv", bad);
+        Stdout_Capture quiet;
+        Stderr_Capture err;
+        EXPECT_FALSE(filter->load_gain_calibration_file(path.c_str()));
+        EXPECT_EQ(err.take(), "Exception caught while loading gain data : unexpected end of gain calibration file");
+    }
+    // The earlier tables are untouched: nothing of a bad file is taken.
+    EXPECT_FLOAT_EQ(filter->ap_factor(0, 959), 2.0f);
+    EXPECT_FLOAT_EQ(filter->ap_factor(0, 0), 2.0f);
+}
+
+TEST_F(GainFilter, BadNumbersAreRefusedWithTheirMessages) {
+    struct Case {
+        std::string factor;
+        std::string message;
+    };
+    for (const Case& c : {Case{"abc", "invalid stof argument"}, Case{"1e60", "stof argument out of range"},
+                          Case{"nan", "non-finite gain factor in row 17, field 3"},
+                          Case{"inf", "non-finite gain factor in row 17, field 3"}}) {
+        const auto path = scratch.write(
+            "bad.csv", gain_file([&](int g, int e) { return e == 17 && g == 2 ? c.factor : "1"; }, [](int, int) { return "1"; }));
+        Stdout_Capture quiet;
+        Stderr_Capture err;
+        EXPECT_FALSE(filter->load_gain_calibration_file(path.c_str()));
+        EXPECT_EQ(err.take(), "Exception caught while loading gain data : " + c.message);
+        EXPECT_FALSE(filter->is_gain_data_loaded());
+    }
+}
+
+TEST_F(GainFilter, MissingFileIsReported) {
+    Stdout_Capture out;
+    Stderr_Capture err;
+    EXPECT_FALSE(filter->load_gain_calibration_file(scratch.file("none.csv").c_str()));
+    EXPECT_EQ(err.take(), "file open error\n");
+}
+
+TEST_F(GainFilter, WithoutListenerBlocksAreReportedAndLeftAlone) {
+    ASSERT_TRUE(load(gain_file([](int, int) { return "2"; }, [](int, int) { return "2"; })));
+    recorder.reset();
+    Block block = filled(10);
+    Stdout_Capture out;
+    filter->publish_ap_ch_data(block);
+    filter->publish_lp_ch_data(block);
+    EXPECT_EQ(out.take(), "C_L2_CH_Gain_Fix_Filter has no ap listener\nC_L2_CH_Gain_Fix_Filter has no lp listener\n");
+    EXPECT_EQ(block, filled(10));
+}
+
+TEST_F(GainFilter, SettingsWithoutATableEntryPassTheSampleThrough) {
+    ASSERT_TRUE(load(gain_file([](int, int) { return "2"; }, [](int, int) { return "2"; })));
+    filter->set_channel_gains(3, 8, 0);
+    filter->select_bank(4, 3);  // electrode 1156 does not exist
+    Block block = filled(10);
+    filter->publish_ap_ch_data(block);
+    EXPECT_EQ(recorder->ap[0][3], 10);
+    EXPECT_EQ(recorder->ap[0][4], 10);
+    EXPECT_EQ(recorder->ap[0][5], 20);
+}
+
+TEST_F(GainFilter, HugeProductsStayDefined) {
+    ASSERT_TRUE(load(gain_file([](int, int) { return "3e38"; }, [](int, int) { return "-3e38"; })));
+    Block block = filled(1000);
+    filter->publish_ap_ch_data(block);
+    filter->publish_lp_ch_data(block);
+    EXPECT_EQ(recorder->ap[0][0], 0xFFFF);  // INT32_MAX's low half
+    EXPECT_EQ(recorder->lfp[0][0], 0x0000);  // INT32_MIN's low half
+}
+
+} // namespace
+} // namespace Selvan::MURA
