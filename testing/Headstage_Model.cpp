@@ -11,7 +11,9 @@ constexpr uint8_t PRBS_ERRORS = 0x13;
 constexpr uint8_t UPLOAD_LENGTH_LOW = 0x10;
 constexpr uint8_t UPLOAD_STATUS = 0x08;
 
-size_t chain_index(uint8_t reg) { return static_cast<size_t>(reg - Headstage_Model::ODD_CHANNEL_CHAIN); }
+size_t chain_index(uint8_t reg) {
+    return static_cast<size_t>(reg - Headstage_Model::ODD_CHANNEL_CHAIN);
+}
 
 } // namespace
 
@@ -28,7 +30,9 @@ void Headstage_Model::set_device_ids(uint8_t serializer_id, uint8_t deserializer
     deserializer[DEVICE_ID_REGISTER] = deserializer_id;
 }
 
-void Headstage_Model::set_prbs_error_count(uint8_t errors) { deserializer[PRBS_ERRORS] = errors; }
+void Headstage_Model::set_prbs_error_count(uint8_t errors) {
+    deserializer[PRBS_ERRORS] = errors;
+}
 
 void Headstage_Model::set_headstage_eeprom(uint16_t version, const std::string& part_number) {
     headstage_eeprom.fill(0);
@@ -60,7 +64,9 @@ std::array<uint8_t, 256>* Headstage_Model::device_memory(uint8_t device) {
     }
 }
 
-bool Headstage_Model::is_chain(uint8_t reg) const { return reg >= ODD_CHANNEL_CHAIN && reg <= SHANK_CHAIN; }
+bool Headstage_Model::is_chain(uint8_t reg) const {
+    return reg >= ODD_CHANNEL_CHAIN && reg <= SHANK_CHAIN;
+}
 
 // Writing the upload length starts a new upload; the bytes that follow are shifted into the
 // chain they are written to.

@@ -10,9 +10,9 @@
 namespace Selvan::MURA::testing {
 
 struct I2C_Transaction {
-    uint8_t device;  // 8-bit address without the read flag
+    uint8_t device; // 8-bit address without the read flag
     uint8_t reg;
-    uint8_t value;   // written, or answered
+    uint8_t value; // written, or answered
     bool write;
     bool operator==(const I2C_Transaction&) const = default;
 };
@@ -38,9 +38,9 @@ public:
     Headstage_Model();
 
     // --- configuration ---
-    bool present = true;                 // an absent headstage never answers
-    std::set<uint8_t> nack_devices;      // devices that answer with a bad acknowledge
-    bool upload_status_fails = false;    // the upload status register reports "not ok"
+    bool present = true;              // an absent headstage never answers
+    std::set<uint8_t> nack_devices;   // devices that answer with a bad acknowledge
+    bool upload_status_fails = false; // the upload status register reports "not ok"
     // Registers (device, register) that acknowledge writes but keep their value.
     std::set<std::pair<uint8_t, uint8_t>> stuck_registers;
     void set_device_ids(uint8_t serializer_id, uint8_t deserializer_id);

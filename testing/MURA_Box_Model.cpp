@@ -190,7 +190,7 @@ uint32_t MURA_Box_Model::read_locked(uint32_t address) {
 void MURA_Box_Model::write_uart_byte(uint8_t byte) {
     m_uart_tx.push_back(byte);
     if (m_uart_tx.front() != 0x79) {
-        m_uart_tx.clear();  // the bridge waits for a message start
+        m_uart_tx.clear(); // the bridge waits for a message start
         return;
     }
     const bool is_read = m_uart_tx.size() > 1 && (m_uart_tx[1] & 1);

@@ -23,8 +23,9 @@ public:
 };
 
 // A calibration file whose AP factor for gain g and electrode e is ap(g, e), LFP lfp(g, e).
-std::string gain_file(const std::function<std::string(int, int)>& ap, const std::function<std::string(int, int)>& lfp,
-                      int rows = 960, bool final_newline = true) {
+std::string gain_file(const std::function<std::string(int, int)>& ap,
+                      const std::function<std::string(int, int)>& lfp, int rows = 960,
+                      bool final_newline = true) {
     std::ostringstream text;
     text << "NP1_gain_calibration\n";
     for (int e = 0; e < rows; ++e) {
@@ -38,7 +39,6 @@ std::string gain_file(const std::function<std::string(int, int)>& ap, const std:
     }
     return text.str();
 }
-
 
 Block filled(uint16_t value) {
     Block block;
@@ -72,12 +72,14 @@ TEST_F(GainFilter, BlocksPassUnchangedBeforeALoad) {
 }
 
 TEST_F(GainFilter, LoadingReportsAndMapsChannelsToBankZero) {
-    const auto path = scratch.write("gain.csv", gain_file([](int, int) { return "1.0"; }, [](int, int) { return "1"; }));
+    const auto path =
+        scratch.write("gain.csv", gain_file([](int, int) { return "1.0"; }, [](int, int) { return "1"; }));
     Stdout_Capture out;
     ASSERT_TRUE(filter->load_gain_calibration_file(path.c_str()));
-    EXPECT_EQ(out.take(), "Loading gain data from file : " + path +
-                              "\nGain data loaded.\nCreating default 1:1 mapping for the shank pixels ( Bank A "
-                              "Selection )\n");
+    EXPECT_EQ(out.take(),
+              "Loading gain data from file : " + path +
+                  "\nGain data loaded.\nCreating default 1:1 mapping for the shank pixels ( Bank A "
+                  "Selection )\n");
     EXPECT_EQ(filter->electrode_of_channel(5), 5);
     Block block = filled(1000);
     filter->publish_ap_ch_data(block);
@@ -85,10 +87,11 @@ TEST_F(GainFilter, LoadingReportsAndMapsChannelsToBankZero) {
 }
 
 TEST_F(GainFilter, CorrectionTruncatesTowardZero) {
-    ASSERT_TRUE(load(gain_file([](int g, int) { return g == 0 ? "1.5" : "0.999"; }, [](int, int) { return "2"; })));
+    ASSERT_TRUE(
+        load(gain_file([](int g, int) { return g == 0 ? "1.5" : "0.999"; }, [](int, int) { return "2"; })));
     Block block = filled(3);
     filter->publish_ap_ch_data(block);
-    EXPECT_EQ(recorder->ap[0][0], 4);  // 4.5
+    EXPECT_EQ(recorder->ap[0][0], 4); // 4.5
     filter->set_channel_gains(7, 1, 0);
     block = filled(1000);
     filter->publish_ap_ch_data(block);
@@ -96,11 +99,12 @@ TEST_F(GainFilter, CorrectionTruncatesTowardZero) {
     EXPECT_EQ(recorder->ap[1][6], 1500);
     block = filled(40000);
     filter->publish_lp_ch_data(block);
-    EXPECT_EQ(recorder->lfp[0][0], static_cast<uint16_t>(80000));  // low 16 bits, no saturation
+    EXPECT_EQ(recorder->lfp[0][0], static_cast<uint16_t>(80000)); // low 16 bits, no saturation
 }
 
 TEST_F(GainFilter, BankSelectionPicksTheFactorsOfTheElectrodeRow) {
-    ASSERT_TRUE(load(gain_file([](int, int e) { return e == 389 ? "2" : "1"; }, [](int, int) { return "1"; })));
+    ASSERT_TRUE(
+        load(gain_file([](int, int e) { return e == 389 ? "2" : "1"; }, [](int, int) { return "1"; })));
     Block block = filled(10);
     filter->publish_ap_ch_data(block);
     EXPECT_EQ(recorder->ap[0][5], 10);
@@ -113,7 +117,8 @@ TEST_F(GainFilter, BankSelectionPicksTheFactorsOfTheElectrodeRow) {
 }
 
 TEST_F(GainFilter, LfpUsesItsOwnTableAndGainIndex) {
-    ASSERT_TRUE(load(gain_file([](int, int) { return "1"; }, [](int g, int) { return std::to_string(g + 1); })));
+    ASSERT_TRUE(
+        load(gain_file([](int, int) { return "1"; }, [](int g, int) { return std::to_string(g + 1); })));
     filter->set_channel_gains(0, 0, 3);
     Block block = filled(10);
     filter->publish_lp_ch_data(block);
@@ -123,13 +128,15 @@ TEST_F(GainFilter, LfpUsesItsOwnTableAndGainIndex) {
 
 TEST_F(GainFilter, ShortOrUnterminatedFilesFailAndChangeNothing) {
     ASSERT_TRUE(load(gain_file([](int, int) { return "2"; }, [](int, int) { return "2"; })));
-    for (const std::string& bad : {gain_file([](int, int) { return "3"; }, [](int, int) { return "3"; }, 959),
-                                   gain_file([](int, int) { return "3"; }, [](int, int) { return "3"; }, 960, false)}) {
+    for (const std::string& bad :
+         {gain_file([](int, int) { return "3"; }, [](int, int) { return "3"; }, 959),
+          gain_file([](int, int) { return "3"; }, [](int, int) { return "3"; }, 960, false)}) {
         const auto path = scratch.write("bad.csv", bad);
         Stdout_Capture quiet;
         Stderr_Capture err;
         EXPECT_FALSE(filter->load_gain_calibration_file(path.c_str()));
-        EXPECT_EQ(err.take(), "Exception caught while loading gain data : unexpected end of gain calibration file");
+        EXPECT_EQ(err.take(),
+                  "Exception caught while loading gain data : unexpected end of gain calibration file");
     }
     // The earlier tables are untouched: nothing of a bad file is taken.
     EXPECT_FLOAT_EQ(filter->ap_factor(0, 959), 2.0f);
@@ -145,7 +152,8 @@ TEST_F(GainFilter, BadNumbersAreRefusedWithTheirMessages) {
                           Case{"nan", "non-finite gain factor in row 17, field 3"},
                           Case{"inf", "non-finite gain factor in row 17, field 3"}}) {
         const auto path = scratch.write(
-            "bad.csv", gain_file([&](int g, int e) { return e == 17 && g == 2 ? c.factor : "1"; }, [](int, int) { return "1"; }));
+            "bad.csv", gain_file([&](int g, int e) { return e == 17 && g == 2 ? c.factor : "1"; },
+                                 [](int, int) { return "1"; }));
         Stdout_Capture quiet;
         Stderr_Capture err;
         EXPECT_FALSE(filter->load_gain_calibration_file(path.c_str()));
@@ -168,14 +176,15 @@ TEST_F(GainFilter, WithoutListenerBlocksAreReportedAndLeftAlone) {
     Stdout_Capture out;
     filter->publish_ap_ch_data(block);
     filter->publish_lp_ch_data(block);
-    EXPECT_EQ(out.take(), "C_L2_CH_Gain_Fix_Filter has no ap listener\nC_L2_CH_Gain_Fix_Filter has no lp listener\n");
+    EXPECT_EQ(out.take(),
+              "C_L2_CH_Gain_Fix_Filter has no ap listener\nC_L2_CH_Gain_Fix_Filter has no lp listener\n");
     EXPECT_EQ(block, filled(10));
 }
 
 TEST_F(GainFilter, SettingsWithoutATableEntryPassTheSampleThrough) {
     ASSERT_TRUE(load(gain_file([](int, int) { return "2"; }, [](int, int) { return "2"; })));
     filter->set_channel_gains(3, 8, 0);
-    filter->select_bank(4, 3);  // electrode 1156 does not exist
+    filter->select_bank(4, 3); // electrode 1156 does not exist
     Block block = filled(10);
     filter->publish_ap_ch_data(block);
     EXPECT_EQ(recorder->ap[0][3], 10);
@@ -189,7 +198,7 @@ TEST_F(GainFilter, HugeProductsStayDefined) {
     filter->publish_ap_ch_data(block);
     filter->publish_lp_ch_data(block);
     EXPECT_EQ(recorder->ap[0][0], 0xFFFF);  // INT32_MAX's low half
-    EXPECT_EQ(recorder->lfp[0][0], 0x0000);  // INT32_MIN's low half
+    EXPECT_EQ(recorder->lfp[0][0], 0x0000); // INT32_MIN's low half
 }
 
 } // namespace

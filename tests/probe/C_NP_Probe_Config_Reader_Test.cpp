@@ -14,12 +14,13 @@ using test_support::Scratch_Directory;
 using test_support::Stderr_Capture;
 using test_support::Stdout_Capture;
 
-std::string calibration_table(int lines, const std::string& line_end = "\n", const std::string& header = "ADC,CompP") {
+std::string calibration_table(int lines, const std::string& line_end = "\n",
+                              const std::string& header = "ADC,CompP") {
     std::ostringstream text;
     text << header << line_end;
     for (int adc = 0; adc < lines; ++adc)
-        text << adc << ',' << 10 + adc % 8 << ',' << 20 - adc % 8 << ",3,2,1," << adc % 16 << ',' << 100 + adc << ','
-             << 500 + adc << line_end;
+        text << adc << ',' << 10 + adc % 8 << ',' << 20 - adc % 8 << ",3,2,1," << adc % 16 << ',' << 100 + adc
+             << ',' << 500 + adc << line_end;
     return text.str();
 }
 

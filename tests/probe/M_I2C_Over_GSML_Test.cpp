@@ -15,9 +15,9 @@ namespace {
 using test_support::Log_Capture;
 using test_support::Stderr_Capture;
 using test_support::Stdout_Capture;
+using ::testing::ElementsAre;
 using testing::I2C_Transaction;
 using testing::Register_Access;
-using ::testing::ElementsAre;
 
 class I2CTunnel : public test_support::Box_Fixture {
 protected:
@@ -34,8 +34,9 @@ TEST_F(I2CTunnel, WriteSendsTheFiveByteMessageAndCountsIt) {
     Stdout_Capture quiet;
     i2c->probe_write(0x00, 0x40, false);
     EXPECT_THAT(box->register_writes_from(0x404, 0x404),
-                ElementsAre(Register_Access{0x404, 0x79}, Register_Access{0x404, 0xE0}, Register_Access{0x404, 0x00},
-                            Register_Access{0x404, 0x01}, Register_Access{0x404, 0x40}));
+                ElementsAre(Register_Access{0x404, 0x79}, Register_Access{0x404, 0xE0},
+                            Register_Access{0x404, 0x00}, Register_Access{0x404, 0x01},
+                            Register_Access{0x404, 0x40}));
     EXPECT_EQ(box->headstage(0).probe_registers[0], 0x40);
     EXPECT_EQ(i2c->stat_write_transactions_total, 1u);
     EXPECT_EQ(i2c->stat_write_transactions_with_error, 0u);
@@ -46,8 +47,8 @@ TEST_F(I2CTunnel, ReadSendsTheFourByteMessageWithTheReadFlag) {
     EXPECT_EQ(i2c->deserializer_read(0x1E, value), 10);
     EXPECT_EQ(value, 10);
     EXPECT_THAT(box->register_writes_from(0x404, 0x404),
-                ElementsAre(Register_Access{0x404, 0x79}, Register_Access{0x404, 0x91}, Register_Access{0x404, 0x1E},
-                            Register_Access{0x404, 0x01}));
+                ElementsAre(Register_Access{0x404, 0x79}, Register_Access{0x404, 0x91},
+                            Register_Access{0x404, 0x1E}, Register_Access{0x404, 0x01}));
     EXPECT_EQ(i2c->stat_read_transactions_total, 1u);
 }
 
@@ -145,7 +146,7 @@ TEST_F(I2CTunnel, ReadStringStopsAtTheTerminatorOrTheLimitAndAlwaysTerminates) {
     EXPECT_EQ(text[6], 'x');
     EXPECT_EQ(i2c->read_string(0xA0, 40, text, 0), 0u);
     EXPECT_STREQ(text, "");
-    EXPECT_EQ(i2c->read_string(0xA0, 100, text, 10), 0u);  // the field starts with a zero byte
+    EXPECT_EQ(i2c->read_string(0xA0, 100, text, 10), 0u); // the field starts with a zero byte
     EXPECT_STREQ(text, "");
 }
 
@@ -156,9 +157,10 @@ TEST_F(I2CTunnel, StatisticsAreLoggedInOrder) {
     i2c->probe_write(0x00, 1, false);
     Log_Capture capture;
     i2c->print_statistics();
-    EXPECT_EQ(capture.texts(),
-              (std::vector<std::string>{"stat_read_transactions_total : 1", "stat_read_transactions_with_error : 0",
-                                        "stat_write_transactions_total : 1", "stat_write_transactions_with_error : 0"}));
+    EXPECT_EQ(capture.texts(), (std::vector<std::string>{"stat_read_transactions_total : 1",
+                                                         "stat_read_transactions_with_error : 0",
+                                                         "stat_write_transactions_total : 1",
+                                                         "stat_write_transactions_with_error : 0"}));
 }
 
 TEST(I2CTunnelInSimulation, EveryTransactionIsAcknowledgedWithC3) {

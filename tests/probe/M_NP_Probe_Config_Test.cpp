@@ -1,3 +1,4 @@
+#include "Bit_Helpers.h"
 #include "Box_Fixture.h"
 #include "L2_MURA_Configurator.h"
 #include "Log_Capture.h"
@@ -12,10 +13,13 @@
 namespace Selvan::MURA {
 namespace {
 
+using test_support::bit_reversed;
 using test_support::Log_Capture;
 using test_support::Stdout_Capture;
 
-bool bit(const auto& image, uint32_t index) { return (image[index / 8] >> (index % 8)) & 1; }
+bool bit(const auto& image, uint32_t index) {
+    return (image[index / 8] >> (index % 8)) & 1;
+}
 
 template <class Image>
 std::vector<uint32_t> set_bits(const Image& image) {
@@ -52,7 +56,8 @@ TEST(ProbeConfigurationLifetime, AnnouncesConstructionAndDestruction) {
 TEST_F(ProbeConfiguration, ReferenceChannelCannotBeSelectedInAnyBank) {
     for (int bank : {0, 1, 2, 255})
         EXPECT_EQ(config->select_electrode(191, bank), -1);
-    EXPECT_EQ(log.count("invalid channel: 191. selection of reference electrode 191/575/959 not allowed"), 4u);
+    EXPECT_EQ(log.count("invalid channel: 191. selection of reference electrode 191/575/959 not allowed"),
+              4u);
     EXPECT_TRUE(set_bits(config->shank_image()).empty());
 }
 
@@ -65,8 +70,9 @@ TEST_F(ProbeConfiguration, ChannelOutsideTheProbeIsRefused) {
 
 TEST_F(ProbeConfiguration, BankTwoOnlyExistsForTheLowerChannels) {
     EXPECT_EQ(config->select_electrode(200, 2), -1);
-    EXPECT_TRUE(log.contains(logging::Verbosity_ERROR,
-                             "invalid electrode bank: 2 for channel 200. Only bank0/1 are valid in channel range 192..383."));
+    EXPECT_TRUE(log.contains(
+        logging::Verbosity_ERROR,
+        "invalid electrode bank: 2 for channel 200. Only bank0/1 are valid in channel range 192..383."));
     EXPECT_EQ(config->select_electrode(100, 2), 0);
     EXPECT_EQ(set_bits(config->shank_image()), std::vector<uint32_t>{919});
     EXPECT_EQ(config->get_channel_bank(100), 2);
@@ -75,20 +81,21 @@ TEST_F(ProbeConfiguration, BankTwoOnlyExistsForTheLowerChannels) {
 TEST_F(ProbeConfiguration, UnknownBanksAreRefused) {
     EXPECT_EQ(config->select_electrode(10, 3), -1);
     EXPECT_EQ(config->select_electrode(10, -1), -1);
-    EXPECT_EQ(log.texts(), (std::vector<std::string>{"invalid electrode bank: 3", "invalid electrode bank: -1"}));
+    EXPECT_EQ(log.texts(),
+              (std::vector<std::string>{"invalid electrode bank: 3", "invalid electrode bank: -1"}));
 }
 
 TEST_F(ProbeConfiguration, ElectrodeBitPositionsOnTheShank) {
-    config->select_electrode(383, 0);  // electrode 383, odd
-    config->select_electrode(0, 0);    // electrode 0, even
-    config->select_electrode(1, 0);    // electrode 1, odd
-    config->select_electrode(190, 2);  // electrode 958, even
+    config->select_electrode(383, 0); // electrode 383, odd
+    config->select_electrode(0, 0);   // electrode 0, even
+    config->select_electrode(1, 0);   // electrode 1, odd
+    config->select_electrode(190, 2); // electrode 958, even
     EXPECT_EQ(set_bits(config->shank_image()), (std::vector<uint32_t>{291, 482, 485, 964}));
 }
 
 TEST_F(ProbeConfiguration, SelectingABankMovesTheChannel) {
     config->select_electrode(5, 0);
-    config->select_electrode(5, 1);  // electrode 389
+    config->select_electrode(5, 1); // electrode 389
     EXPECT_EQ(set_bits(config->shank_image()), std::vector<uint32_t>{482 - 194});
     int electrode = 0;
     EXPECT_TRUE(config->get_channel_electrode(5, electrode));
@@ -143,13 +150,13 @@ TEST_F(ProbeConfiguration, GainArgumentsAreCheckedInOrder) {
     EXPECT_EQ(config->set_gain(3, -1, 0), -1);
     EXPECT_EQ(config->set_gain(3, 0, -2), -1);
     EXPECT_EQ(config->set_gain(-5, 0, 0), -1);
-    EXPECT_EQ(log.texts(), (std::vector<std::string>{"invalid channel: 384", "invalid AP gain: 8", "invalid LFP gain: 8",
-                                                     "invalid AP gain: -1", "invalid LFP gain: -2",
-                                                     "invalid channel: -5"}));
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{"invalid channel: 384", "invalid AP gain: 8",
+                                                     "invalid LFP gain: 8", "invalid AP gain: -1",
+                                                     "invalid LFP gain: -2", "invalid channel: -5"}));
     int ap = 0, lfp = 0;
     EXPECT_EQ(config->get_gain(384, ap, lfp), -1);
     EXPECT_EQ(config->get_gain(-1, ap, lfp), -1);
-    EXPECT_EQ(log.texts().size(), 6u);  // get_gain refuses silently
+    EXPECT_EQ(log.texts().size(), 6u); // get_gain refuses silently
 }
 
 TEST_F(ProbeConfiguration, ReferenceBitsRunInReverseChannelOrderAndAreCounted) {
@@ -202,7 +209,7 @@ TEST_F(ProbeConfiguration, InitialChannelStateKeepsCountersAndGainsInStep) {
     EXPECT_EQ(ap, 4);
     EXPECT_EQ(lfp, 0);
     EXPECT_EQ(config->even_channel_image()[72], 0x04);
-    EXPECT_TRUE(bit(config->even_channel_image(), 3 * 191));  // channel 0 on EXT
+    EXPECT_TRUE(bit(config->even_channel_image(), 3 * 191)); // channel 0 on EXT
 }
 
 // --- ADC calibration fields ---
@@ -220,14 +227,16 @@ TEST_F(ProbeConfiguration, AdcFieldsLandAtTheirPositions) {
     struct Case {
         uint32_t adc, a, b;
     };
-    for (const Case& c : {Case{0, 2406, 2426}, Case{1, 2406, 2426}, Case{2, 2416, 2437}, Case{3, 2416, 2437},
-                          Case{28, 2112, 2132}, Case{29, 2112, 2132}, Case{30, 2122, 2143}, Case{31, 2122, 2143}}) {
+    for (const Case& c :
+         {Case{0, 2406, 2426}, Case{1, 2406, 2426}, Case{2, 2416, 2437}, Case{3, 2416, 2437},
+          Case{28, 2112, 2132}, Case{29, 2112, 2132}, Case{30, 2122, 2143}, Case{31, 2122, 2143}}) {
         NP_Probe_Config_Module fresh(nullptr);
         // Distinct values so that every field is identified by its bits.
         ASSERT_EQ(fresh.set_adc_calibration({c.adc, 0x11, 0x0A, 0x5, 0x2, 0x1, 0x9, 77, 88}), 0);
         std::vector<uint32_t> expected;
-        for (auto part : {field_bits(c.a, 5, 0x11), field_bits(c.a + 5, 5, 0x0A), field_bits(c.b, 3, 0x5),
-                          field_bits(c.b + 3, 2, 0x1), field_bits(c.b + 5, 2, 0x2), field_bits(c.b + 7, 4, 0x9)})
+        for (auto part :
+             {field_bits(c.a, 5, 0x11), field_bits(c.a + 5, 5, 0x0A), field_bits(c.b, 3, 0x5),
+              field_bits(c.b + 3, 2, 0x1), field_bits(c.b + 5, 2, 0x2), field_bits(c.b + 7, 4, 0x9)})
             expected.insert(expected.end(), part.begin(), part.end());
         std::sort(expected.begin(), expected.end());
         const auto& image = c.adc % 2 ? fresh.odd_channel_image() : fresh.even_channel_image();
@@ -246,10 +255,11 @@ TEST_F(ProbeConfiguration, AdcValuesOutOfRangeAreRefusedInOrder) {
     EXPECT_EQ(config->set_adc_calibration({7, 0, 0, 8, 4, 4, 0, 0, 0}), -1);
     EXPECT_EQ(config->set_adc_calibration({7, 0, 0, 0, 4, 4, 0, 0, 0}), -1);
     EXPECT_EQ(config->set_adc_calibration({7, 0, 0, 0, 0, 4, 0, 0, 0}), -1);
-    EXPECT_EQ(log.texts(), (std::vector<std::string>{"ADC channel out of bound: 32", "ADC7 CompP out of bound: 32",
-                                                     "ADC7 CompN out of bound: 32", "ADC7 Cfix out of bound: 16",
-                                                     "ADC7 Slope out of bound: 8", "ADC7 Coarse out of bound: 4",
-                                                     "ADC7 Fine out of bound: 4"}));
+    EXPECT_EQ(log.texts(),
+              (std::vector<std::string>{"ADC channel out of bound: 32", "ADC7 CompP out of bound: 32",
+                                        "ADC7 CompN out of bound: 32", "ADC7 Cfix out of bound: 16",
+                                        "ADC7 Slope out of bound: 8", "ADC7 Coarse out of bound: 4",
+                                        "ADC7 Fine out of bound: 4"}));
     EXPECT_TRUE(set_bits(config->odd_channel_image()).empty());
 }
 
@@ -263,23 +273,24 @@ TEST_F(ProbeConfiguration, ApplyingReferencesSetsTheSwitchesAndTheInternalElectr
     config->apply_references();
     EXPECT_EQ(set_bits(config->shank_image()), (std::vector<uint32_t>{2, 3, 483, 484, 485, 965}));
     EXPECT_EQ(log.texts(),
-              (std::vector<std::string>{"1 channels use EXT electrode reference", "  -> ExtElectrode1/2 enabled.",
-                                        "1 channels use TIP electrode reference", "  -> TipElectrode1/2 enabled.",
-                                        "1 channels have internal references selected. Connecting to internal reference bank 2"}));
+              (std::vector<std::string>{
+                  "1 channels use EXT electrode reference", "  -> ExtElectrode1/2 enabled.",
+                  "1 channels use TIP electrode reference", "  -> TipElectrode1/2 enabled.",
+                  "1 channels have internal references selected. Connecting to internal reference bank 2"}));
 }
 
 TEST_F(ProbeConfiguration, WithoutInternalReferencesTheInternalElectrodeIsDisconnectedAgain) {
     config->set_reference(2, REFERENCE_INT, 0);
     config->apply_references();
-    EXPECT_EQ(set_bits(config->shank_image()), std::vector<uint32_t>{482 - 95});  // electrode 191
+    EXPECT_EQ(set_bits(config->shank_image()), std::vector<uint32_t>{482 - 95}); // electrode 191
     config->set_reference(2, REFERENCE_EXT, 0);
     Log_Capture second(logging::Verbosity_INFO);
     config->apply_references();
     EXPECT_EQ(set_bits(config->shank_image()), (std::vector<uint32_t>{2, 965}));
-    EXPECT_EQ(second.texts(),
-              (std::vector<std::string>{"1 channels use EXT electrode reference", "  -> ExtElectrode1/2 enabled.",
-                                        "0 channels use TIP electrode reference", "  -> TipElectrode1/2 disabled.",
-                                        "no internal references selected. 0"}));
+    EXPECT_EQ(second.texts(), (std::vector<std::string>{
+                                  "1 channels use EXT electrode reference", "  -> ExtElectrode1/2 enabled.",
+                                  "0 channels use TIP electrode reference", "  -> TipElectrode1/2 disabled.",
+                                  "no internal references selected. 0"}));
 }
 
 // --- upload through the tunnel ---
@@ -297,24 +308,14 @@ protected:
         config.reset();
         Box_Fixture::TearDown();
     }
-    static std::vector<uint8_t> bit_reversed(std::span<const uint8_t> image) {
-        std::vector<uint8_t> bytes;
-        for (uint8_t b : image) {
-            uint8_t r = 0;
-            for (int i = 0; i < 8; ++i)
-                r = static_cast<uint8_t>(r | (((b >> i) & 1) << (7 - i)));
-            bytes.push_back(r);
-        }
-        return bytes;
-    }
     std::unique_ptr<I2C_Over_GSML_Module> i2c;
     std::unique_ptr<NP_Probe_Config_Module> config;
 };
 
 TEST_F(ProbeUpload, ImagesAreShiftedBitReversedIntoTheirChains) {
     config->select_electrode(0, 0);
-    config->set_gain(0, 1, 0);     // even image byte 72 = 0x01
-    config->set_gain(1, 2, 0);     // odd image byte 72 = 0x02
+    config->set_gain(0, 1, 0); // even image byte 72 = 0x01
+    config->set_gain(1, 2, 0); // odd image byte 72 = 0x02
     config->set_reference(3, REFERENCE_TIP, 0);
     Stdout_Capture quiet;
     config->upload_configuration(false);
@@ -356,8 +357,10 @@ TEST_F(ProbeUpload, ReadCheckUploadsEachBaseImageTwiceAndReadsTheStatus) {
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "SR upload status ok. (80h)."), 2);
     EXPECT_TRUE(capture.contains("[ASIC Bug Workaround] readcheck on SR_CHAIN1 ignored 0."));
     EXPECT_TRUE(capture.contains("start upload shank configuration on probe. SHANKCONFIGURATION_SIZE 121."));
-    EXPECT_TRUE(capture.contains("start upload odd channel base configuration on probe. BASECONFIGURATION_SIZE : 306"));
-    EXPECT_TRUE(capture.contains("start upload even channel base configuration on probe. BASECONFIGURATION_SIZE : 306"));
+    EXPECT_TRUE(capture.contains(
+        "start upload odd channel base configuration on probe. BASECONFIGURATION_SIZE : 306"));
+    EXPECT_TRUE(capture.contains(
+        "start upload even channel base configuration on probe. BASECONFIGURATION_SIZE : 306"));
     EXPECT_TRUE(capture.contains("start upload ADC calibration offset / threshold on probe.0"));
     EXPECT_EQ(capture.texts().back(), "stat_write_transactions_with_error : 0");
     EXPECT_NE(out.take().find("Configuration loaded in 0 second.\n"), std::string::npos);

@@ -14,12 +14,16 @@ namespace {
 using test_support::Log_Capture;
 using test_support::Stderr_Capture;
 using test_support::Stdout_Capture;
-using testing::I2C_Transaction;
 using ::testing::ElementsAre;
+using testing::I2C_Transaction;
 using namespace std::chrono_literals;
 
-I2C_Transaction probe_write(uint8_t reg, uint8_t value) { return {0xE0, reg, value, true}; }
-I2C_Transaction probe_read(uint8_t reg, uint8_t value) { return {0xE0, reg, value, false}; }
+I2C_Transaction probe_write(uint8_t reg, uint8_t value) {
+    return {0xE0, reg, value, true};
+}
+I2C_Transaction probe_read(uint8_t reg, uint8_t value) {
+    return {0xE0, reg, value, false};
+}
 
 class ProbeControl : public test_support::Box_Fixture {
 protected:
@@ -43,10 +47,11 @@ TEST_F(ProbeControl, StandardInitialisationSequence) {
     Stdout_Capture quiet;
     EXPECT_EQ(control->np_init(), 0);
     EXPECT_THAT(headstage().transactions_without_chain_bytes(),
-                ElementsAre(probe_write(0x02, 0), probe_write(0x03, 0), probe_write(0x04, 0), probe_write(0x05, 0),
-                            probe_write(0x06, 0), probe_write(0x07, 0), probe_write(0x09, 0), probe_write(0x00, 0x40),
-                            probe_read(0x01, 0x00), probe_write(0x01, 0x10), probe_write(0x01, 0x10),
-                            probe_write(0x01, 0xD0), I2C_Transaction{0x80, 0x0E, 0x42, true},
+                ElementsAre(probe_write(0x02, 0), probe_write(0x03, 0), probe_write(0x04, 0),
+                            probe_write(0x05, 0), probe_write(0x06, 0), probe_write(0x07, 0),
+                            probe_write(0x09, 0), probe_write(0x00, 0x40), probe_read(0x01, 0x00),
+                            probe_write(0x01, 0x10), probe_write(0x01, 0x10), probe_write(0x01, 0xD0),
+                            I2C_Transaction{0x80, 0x0E, 0x42, true},
                             I2C_Transaction{0x80, 0x0F, 0xFC, true}));
     // The images are set up but not uploaded.
     EXPECT_TRUE(headstage().chain_uploads(0x0E).empty());
@@ -144,8 +149,9 @@ TEST_F(ProbeControl, TestSignalTogglesTheOscillatorBit) {
 TEST_F(ProbeControl, SelfTestModes) {
     control->bist_PSB();
     EXPECT_THAT(headstage().transactions,
-                ElementsAre(probe_write(0x01, 0xD0), probe_write(0x02, 0), probe_write(0x03, 0), probe_write(0x04, 0),
-                            probe_write(0x05, 0), probe_write(0x06, 0), probe_write(0x07, 0), probe_write(0x00, 0x50)));
+                ElementsAre(probe_write(0x01, 0xD0), probe_write(0x02, 0), probe_write(0x03, 0),
+                            probe_write(0x04, 0), probe_write(0x05, 0), probe_write(0x06, 0),
+                            probe_write(0x07, 0), probe_write(0x00, 0x50)));
     headstage().transactions.clear();
     control->bist_pixel();
     EXPECT_EQ(headstage().probe_registers[0x02], 0x90);

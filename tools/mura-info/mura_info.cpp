@@ -60,9 +60,33 @@ void print_identity(const std::string& title, MURA_Controller_Library& library,
     std::cout << fmt::format("library version   : {}\n", library.get_library_version());
 }
 
+// Brings up the headstage of every locked port and prints what its EEPROMs say.
+void print_probes(MURA_Controller_Library& library) {
+    const unsigned status = library.get_cached_np_port_status();
+    for (unsigned port = 0; port < 4; ++port) {
+        if (!((status >> port) & 1))
+            continue;
+        char headstage[32] = {};
+        char probe[48] = {};
+        uint64_t serial = 0;
+        const bool linked = library.probe_init_part_1(port);
+        const bool identified = linked && library.readHSPN(port, headstage, sizeof headstage) &&
+                                library.readProbePN(port, probe, sizeof probe) &&
+                                library.readProbeSN(port, &serial);
+        if (identified)
+            std::cout << fmt::format("  port {} probe     : headstage {}, probe {}, serial number {}\n",
+                                     port + 1, headstage, probe, serial);
+        else
+            std::cout << fmt::format("  port {} probe     : {}\n", port + 1,
+                                     linked ? "EEPROMs unreadable" : "no link");
+    }
+}
+
 int run(const std::string& title, MURA_Controller_Library& library) {
     const Bring_Up_Result result = bring_up(library);
     print_identity(title, library, result);
+    if (result.ports_ok)
+        print_probes(library);
     return result.ports_ok ? 0 : 1;
 }
 
