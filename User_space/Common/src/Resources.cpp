@@ -37,8 +37,10 @@ std::filesystem::path module_folder() {
 
 std::vector<std::filesystem::path> search_folders() {
     std::vector<std::filesystem::path> folders;
-    if (const auto folder = module_folder(); !folder.empty())
+    if (const auto folder = module_folder(); !folder.empty()) {
         folders.push_back(folder / MODULE_RESOURCE_FOLDER);
+        folders.push_back(folder.parent_path() / "share" / "np3_bridge");
+    }
     folders.emplace_back(NP3_INSTALL_RESOURCE_DIR);
     folders.emplace_back(NP3_BUILD_RESOURCE_DIR);
     return folders;

@@ -10,8 +10,10 @@
 // recordings of the self tests) are looked up, in this order:
 //   1. the folder "np3_bridge_resources" beside the module that holds this code (the np3_bridge
 //      shared library, or a program linking the static libraries);
-//   2. the installed data folder, <prefix>/share/np3_bridge;
-//   3. the resources folder of the build tree the library was built in.
+//   2. share/np3_bridge beside the module's folder, where an installation into any prefix puts
+//      them (<prefix>/lib/libnp3_bridge.so finds <prefix>/share/np3_bridge);
+//   3. the data folder of the prefix the library was configured for, <prefix>/share/np3_bridge;
+//   4. the resources folder of the build tree the library was built in.
 namespace Selvan::MURA::resources {
 
 constexpr std::string_view MODULE_RESOURCE_FOLDER = "np3_bridge_resources";
