@@ -116,6 +116,18 @@ TEST_F(GainFilter, BankSelectionPicksTheFactorsOfTheElectrodeRow) {
     EXPECT_EQ(recorder->ap[1][4], 10);
 }
 
+TEST_F(GainFilter, WindowsLineEndsLoadTheSameFactors) {
+    std::string text = gain_file([](int g, int) { return g == 0 ? "1.5" : "1"; }, [](int, int) { return "2.5"; });
+    std::string windows;
+    for (char c : text)
+        windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    ASSERT_TRUE(load(windows));
+    EXPECT_FLOAT_EQ(filter->ap_factor(0, 959), 1.5f);
+    Block block = filled(10);
+    filter->publish_lp_ch_data(block);
+    EXPECT_EQ(recorder->lfp[0][383], 25);
+}
+
 TEST_F(GainFilter, LfpUsesItsOwnTableAndGainIndex) {
     ASSERT_TRUE(
         load(gain_file([](int, int) { return "1"; }, [](int g, int) { return std::to_string(g + 1); })));
