@@ -3,6 +3,7 @@
 // test writes the replay file it needs.
 
 #include "Output_Capture.h"
+#include "Scratch_Directory.h"
 
 #include <gtest/gtest.h>
 
@@ -23,12 +24,12 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 namespace Selvan::MURA {
 namespace {
 
+using test_support::Scratch_Directory;
 using test_support::Stderr_Capture;
 
 constexpr std::size_t RECORD_SIZE = 10056;
@@ -142,10 +143,7 @@ class NpapiMock : public ::testing::Test {
 protected:
     void SetUp() override {
         m_previous_directory = std::filesystem::current_path();
-        std::string pattern = (std::filesystem::temp_directory_path() / "npapi_mock_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_scratch_directory = pattern;
-        std::filesystem::current_path(m_scratch_directory);
+        std::filesystem::current_path(m_scratch_directory.path());
         // The replay state is process-wide: each test starts from a library loaded afresh.
         ASSERT_EQ(::dlopen(NPAPI_MOCK_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD), nullptr);
         m_library = ::dlopen(NPAPI_MOCK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
@@ -155,7 +153,6 @@ protected:
     void TearDown() override {
         unload();
         std::filesystem::current_path(m_previous_directory);
-        std::filesystem::remove_all(m_scratch_directory);
     }
 
     void unload() {
@@ -183,8 +180,8 @@ protected:
         return count;
     }
 
+    Scratch_Directory m_scratch_directory;
     std::filesystem::path m_previous_directory;
-    std::filesystem::path m_scratch_directory;
     void* m_library = nullptr;
 };
 
@@ -540,15 +537,20 @@ TEST_F(NpapiMock, ReadsRacingWithReopensOnlyEverSeeWholeRecords) {
     write_replay_file(3);
     const auto open = function<Slot_Port_Call>("openProbe");
     const auto read = function<Read_Electrode_Data>("readElectrodeData");
-    const std::vector<Record> replayed = {numbered_record(0), numbered_record(1), numbered_record(2),
-                                          filled_record(0)};
+    const std::vector<Record> replayed = {numbered_record(0), numbered_record(1), numbered_record(2)};
+    // The reads start once the reopening has, so that the two always overlap.
+    std::atomic<bool> reopening{false};
     std::atomic<bool> reading{true};
     int bad = 0;
     Stderr_Capture err;
+    ASSERT_EQ(open(0, 1), 0);
     std::thread reopener([&] {
+        reopening = true;
         for (int call = 0; call < 5000 && reading; ++call)
             open(0, 1);
     });
+    while (!reopening)
+        std::this_thread::yield();
     Record record;
     for (int call = 0; call < 300; ++call) {
         std::size_t count = 99;
