@@ -44,16 +44,17 @@ uint64_t CP_L1_ADC_TO_Channel::extend_frame_counter(const ADC_Frame& adc) {
     const uint32_t low20 = high_word * 1024u + (adc[COUNTER_LOW_ELEMENT] & 0x3FF);
     if (high_word == 0 && m_prev_counter_high_word == 1023) {
         console::out("Incrementing m_three_word_counter_high_part\n");
-        ++m_three_word_counter_high_part;
-        ++m_position_high_part;
+        m_three_word_counter_high_part.fetch_add(1, std::memory_order_relaxed);
+        m_position_high_part.fetch_add(1, std::memory_order_relaxed);
     }
     m_prev_counter_high_word = high_word;
-    const uint32_t dw_counter = (static_cast<uint32_t>(m_three_word_counter_high_part) << 20) + low20;
+    const uint32_t dw_counter =
+        (static_cast<uint32_t>(m_three_word_counter_high_part.load(std::memory_order_relaxed)) << 20) + low20;
     if (dw_counter != m_prev_dw_counter + 1)
         console::err(" stream DW counter discontiutiy. Prev DW counter : {}, current DW counter : {}\n",
                      m_prev_dw_counter, dw_counter);
     m_prev_dw_counter = dw_counter;
-    return (m_position_high_part << 20) + low20;
+    return (m_position_high_part.load(std::memory_order_relaxed) << 20) + low20;
 }
 
 void CP_L1_ADC_TO_Channel::place_ap_frame(const ADC_Frame& adc, uint32_t slot) {
@@ -97,7 +98,7 @@ void CP_L1_ADC_TO_Channel::preset_frame_counter(uint64_t last_extended_counter) 
     m_prev_two_part_counter = low20;
     m_prev_counter_high_word = static_cast<uint16_t>(low20 >> 10);
     m_position_high_part = last_extended_counter >> 20;
-    m_three_word_counter_high_part = static_cast<uint16_t>(m_position_high_part);
+    m_three_word_counter_high_part = static_cast<uint16_t>(last_extended_counter >> 20);
     m_prev_dw_counter = static_cast<uint32_t>(last_extended_counter);
 }
 

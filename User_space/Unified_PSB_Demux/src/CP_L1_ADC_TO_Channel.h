@@ -6,6 +6,7 @@
 #include "I_L2_Demux_CH_Results.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -49,13 +50,15 @@ private:
     Channel_Block m_lfp_block{};
     uint32_t m_prev_two_part_counter = 0xFFFFFFFF;
     C_Listener_Slot<I_L2_Demux_CH_Results> m_l2_listener;
-    uint16_t m_three_word_counter_high_part = 0;
+    // The high parts are cleared by a resync on the controlling thread while the worker thread
+    // may still hold them from earlier data, hence atomics.
+    std::atomic<uint16_t> m_three_word_counter_high_part{0};
     uint32_t m_prev_dw_counter = 0xFFFFFFFF;
     uint16_t m_prev_counter_high_word = 0;
     // Roll-overs of the 20-bit counter without the 16-bit limit. The 32-bit extended counter
     // wraps after about three hours, and 2^32 is not a multiple of 13, so positions are taken
     // from this counter instead, which does not wrap in any recording.
-    uint64_t m_position_high_part = 0;
+    std::atomic<uint64_t> m_position_high_part{0};
 };
 
 } // namespace Selvan::MURA::demux

@@ -111,6 +111,10 @@ void Async_NP_And_RHD_Demux::run() {
         m_run_failed = true;
         console::err("Async_PSB_And_RHD_Demux : main demux thread stopped by an error : {}\n", e.what());
         logging::error("Main demux thread stopped by an error : %s", e.what());
+    } catch (...) {
+        m_run_failed = true;
+        console::err("Async_PSB_And_RHD_Demux : main demux thread stopped by an unknown error\n");
+        logging::error("Main demux thread stopped by an unknown error");
     }
     wait_worker_threads_end();
     m_finished = true;

@@ -55,7 +55,8 @@ private:
     uint32_t m_beat_word_counter = 0;
     uint32_t m_minor_frame_no = 0;
     uint32_t m_completed_frame_count = 0;
-    bool m_sync_acquired = false;
+    // Cleared by reset_sync on the controlling thread.
+    std::atomic<bool> m_sync_acquired{false};
     I_L1_Demux_ADC_Results& m_listener;
     std::atomic<uint32_t> m_sync_pattern_count{0};
     std::atomic<uint32_t> m_decoded_super_frame_count{0};
