@@ -1,18 +1,24 @@
 #pragma once
 
+#include "Export.h"
+
 #include <array>
 #include <cstdint>
 
 namespace Selvan::MURA::demux {
 
-// Receives complete channel blocks of one Neuropixels port: one AP sample of all 384 channels,
-// or one LFP sample of all 384 channels. The block belongs to the caller, which overwrites it
-// with the next frames; a listener may correct it in place before passing it on and must copy
-// what it keeps.
-class I_L2_Demux_CH_Results {
+constexpr uint32_t NP_CHANNEL_COUNT = 384;
+
+// One sample of every electrode channel, indexed by channel 0..383; unsigned 10-bit ADC codes.
+using Channel_Block = std::array<uint16_t, NP_CHANNEL_COUNT>;
+
+// Receives the complete AP and LFP channel blocks of one probe port. The blocks belong to the
+// caller and are overwritten after the call; a listener may correct them in place before
+// passing them on, and must copy what it keeps.
+class MURA_EXPORT I_L2_Demux_CH_Results {
 public:
-    virtual void publish_ap_ch_data(std::array<uint16_t, 384>& block) = 0;
-    virtual void publish_lp_ch_data(std::array<uint16_t, 384>& block) = 0;
+    virtual void publish_ap_ch_data(Channel_Block& block) = 0;
+    virtual void publish_lp_ch_data(Channel_Block& block) = 0;
     virtual ~I_L2_Demux_CH_Results() = default;
 };
 

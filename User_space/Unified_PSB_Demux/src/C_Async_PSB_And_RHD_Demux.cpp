@@ -1,0 +1,329 @@
+#include "C_Async_PSB_And_RHD_Demux.h"
+
+#include "Console.h"
+#include "Log.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace Selvan::MURA::demux {
+namespace {
+
+constexpr size_t RHD_STAGING_WORDS = 4096;
+// Zero words pushed behind the RHD worker's stop flag: a whole frame of 32 streams several
+// times over, so that a worker waiting inside a frame or a preamble search runs on to its
+// stop check.
+constexpr size_t RHD_STOP_ZERO_ROWS = 1120;
+
+// Process-wide, shared by all demultiplexers, never reset.
+std::atomic<uint32_t> g_main_queue_high_water_mark{0};
+std::array<std::atomic<uint32_t>, Async_NP_And_RHD_Demux::NP_PORT_COUNT> g_np_queue_high_water_marks{};
+
+uint16_t read_word(const uint8_t* bytes) {
+    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+uint8_t row_marker(const uint8_t* row) {
+    return row[0] >> 4;
+}
+
+} // namespace
+
+Async_NP_And_RHD_Demux::Async_NP_And_RHD_Demux()
+    : m_main_demux_queue(SPARE_TRANSFER_BUFFERS) {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "Async_NP_And_RHD_Demux");
+    for (auto& buffer : m_accumulation_buffers) {
+        buffer = std::make_unique<NP_Accumulation_Buffer>();
+        buffer->used = 0;
+    }
+    // The first row of every stream is expected to carry counter 0.
+    m_last_row_counters.fill(255);
+    m_rhd_staging.reserve(RHD_STAGING_WORDS);
+    m_raw_data_file.open("raw_data.bin", std::ios::binary | std::ios::trunc);
+}
+
+Async_NP_And_RHD_Demux::~Async_NP_And_RHD_Demux() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "~Async_NP_And_RHD_Demux");
+    if (m_worker_threads)
+        wait_worker_threads_end();
+    m_raw_data_file.close();
+}
+
+void Async_NP_And_RHD_Demux::start_worker_threads() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "start_worker_threads");
+    for (uint32_t i = 0; i < NP_PORT_COUNT; ++i)
+        m_np_workers[i].start("NP" + std::to_string(i));
+    m_rhd_worker.start("RHD");
+    m_worker_threads = true;
+}
+
+void Async_NP_And_RHD_Demux::push_xfer_buffer_to_queue(const Main_mux_transfer_buffer_wrapper& buffer) {
+    push_xfer_buffer_to_queue(buffer.data, buffer.length);
+}
+
+void Async_NP_And_RHD_Demux::push_xfer_buffer_to_queue(const uint8_t* bytes, uint32_t length) {
+    std::unique_ptr<Main_mux_transfer_buffer_wrapper> copy = m_main_demux_queue.acquire();
+    copy->length = std::min(length, Main_mux_transfer_buffer_wrapper::CAPACITY);
+    std::memcpy(copy->data, bytes, copy->length);
+    enqueue_transfer_buffer(std::move(copy));
+}
+
+void Async_NP_And_RHD_Demux::poison_queue() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "poison_queue");
+    std::unique_ptr<Main_mux_transfer_buffer_wrapper> poison = m_main_demux_queue.acquire();
+    poison->length = 0;
+    enqueue_transfer_buffer(std::move(poison));
+}
+
+// Once run() has ended nothing takes buffers from the queue any more; keeping them would only
+// grow memory without bound while a pump goes on.
+void Async_NP_And_RHD_Demux::enqueue_transfer_buffer(
+    std::unique_ptr<Main_mux_transfer_buffer_wrapper> buffer) {
+    if (m_finished) {
+        if (!m_dropped_push_reported.exchange(true))
+            console::err("Async_PSB_And_RHD_Demux : main demux thread has ended, transfer buffers are "
+                         "dropped\n");
+        return;
+    }
+    const uint32_t count = static_cast<uint32_t>(m_main_demux_queue.push(std::move(buffer)));
+    if (count > g_main_queue_high_water_mark.load()) {
+        console::out("main_demux_queue_high_water_mark : {}\n", count);
+        raise_high_water_mark(g_main_queue_high_water_mark, count);
+    }
+}
+
+void Async_NP_And_RHD_Demux::raise_high_water_mark(std::atomic<uint32_t>& mark, uint32_t count) {
+    uint32_t current = mark.load();
+    while (count > current && !mark.compare_exchange_weak(current, count)) {
+    }
+}
+
+// An error that escapes the loop (a buffer too short for one row) ends the main demux thread,
+// but never the host process: it is reported, the workers are joined as after the poison
+// packet and the finished flag is set, so an owner waiting for it does not wait forever.
+void Async_NP_And_RHD_Demux::run() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "run");
+    try {
+        do {
+            process_one_transfer_buffer();
+        } while (!(m_stop && m_main_demux_queue.size() == 0));
+    } catch (const std::exception& e) {
+        m_run_failed = true;
+        console::err("Async_PSB_And_RHD_Demux : main demux thread stopped by an error : {}\n", e.what());
+        logging::error("Main demux thread stopped by an error : %s", e.what());
+    } catch (...) {
+        m_run_failed = true;
+        console::err("Async_PSB_And_RHD_Demux : main demux thread stopped by an unknown error\n");
+        logging::error("Main demux thread stopped by an unknown error");
+    }
+    wait_worker_threads_end();
+    m_finished = true;
+    for (uint32_t np = 0; np < NP_PORT_COUNT; ++np)
+        logging::info("Number of np %d rows processed : %d", np, m_np_rows[np].load());
+    logging::info("Number of rhd rows processed : %d", m_rhd_rows.load());
+    logging::info("End of main demux thread");
+}
+
+void Async_NP_And_RHD_Demux::process_one_transfer_buffer() {
+    const Main_mux_transfer_buffer_wrapper& buffer = m_main_demux_queue.wait_front();
+    if (m_processed_count.fetch_add(1) == 0)
+        console::out("Elements in main demux queue: {}, packet size : {}\n", m_main_demux_queue.size(),
+                     buffer.length);
+    if (buffer.length == 0) {
+        logging::info("Async_PSB_And_RHD_Demux : Poison packet received (m_main_demux_queue)");
+        m_stop = true;
+        m_main_demux_queue.pop_front();
+        return;
+    }
+    if (buffer.length < ROW_BYTES)
+        throw std::runtime_error("Buffer must contain at least 16 byte");
+    if (buffer.length % ROW_BYTES != 0)
+        console::err("Buffer size incompatible\n");
+    if (row_marker(buffer.data) != ROW_MARKER) {
+        console::out("Async_PSB_And_RHD_Demux : Main mux data invalid, discarding data packet\n");
+        m_main_demux_queue.pop_front();
+        return;
+    }
+    process_rows(buffer, buffer.length / ROW_BYTES);
+    m_main_demux_queue.pop_front();
+}
+
+// Counters are kept in locals through the row loop and published once per buffer, so the hot
+// loop does no atomic operations.
+void Async_NP_And_RHD_Demux::process_rows(const Main_mux_transfer_buffer_wrapper& buffer,
+                                          uint32_t row_count) {
+    uint32_t row_index = m_row_index.load(std::memory_order_relaxed);
+    std::array<uint32_t, NP_PORT_COUNT> np_rows{};
+    uint32_t rhd_rows = 0;
+    uint32_t row = 0;
+    for (; row < row_count; ++row) {
+        const uint8_t* bytes = buffer.data + row * ROW_BYTES;
+        if (row_marker(bytes) != ROW_MARKER)
+            break;
+        const uint8_t id = bytes[0] & 0x0F;
+        if (id <= RHD_STREAM_ID)
+            check_row_counter(id, bytes[1], row_index);
+        if (id < NP_PORT_COUNT) {
+            np_rows[id] += accept_np_row(id, bytes);
+        } else if (id == RHD_STREAM_ID) {
+            stage_rhd_row(bytes);
+            ++rhd_rows;
+        } else {
+            logging::warning("Unknown demux stream id : %x ", id);
+        }
+        ++row_index;
+    }
+    flush_rhd_words();
+    m_row_index.store(row_index, std::memory_order_relaxed);
+    for (uint32_t np = 0; np < NP_PORT_COUNT; ++np)
+        m_np_rows[np].fetch_add(np_rows[np], std::memory_order_relaxed);
+    m_rhd_rows.fetch_add(rhd_rows, std::memory_order_relaxed);
+    // A bad marker means the rest of the transfer cannot be trusted to be rows at all.
+    if (row < row_count)
+        console::err(
+            "Async_PSB_And_RHD_Demux : invalid row marker at row {} of the transfer buffer, {} bytes "
+            "dropped\n",
+            row, buffer.length - row * ROW_BYTES);
+}
+
+void Async_NP_And_RHD_Demux::check_row_counter(uint8_t id, uint8_t counter, uint32_t row_index) {
+    const uint8_t last = m_last_row_counters[id];
+    if (counter != static_cast<uint8_t>(last + 1))
+        console::out(
+            "Possible demux row counter disconitinuty for demux ch : {} at row : {}, prev value : {}, "
+            "current value : {}\n",
+            id, row_index, last, counter);
+    m_last_row_counters[id] = counter;
+}
+
+// A full buffer is handed over when the port's next row arrives, so the buffer always ends
+// on a whole super frame. Until a port has seen a super-frame start its rows are dropped, so
+// every buffer starts on one.
+bool Async_NP_And_RHD_Demux::accept_np_row(uint32_t port, const uint8_t* row) {
+    NP_Accumulation_Buffer* buffer = m_accumulation_buffers[port].get();
+    if (buffer->used == NP_Accumulation_Buffer::CAPACITY) {
+        hand_over_accumulation_buffer(port);
+        buffer = m_accumulation_buffers[port].get();
+    }
+    const uint8_t* payload = row + 2;
+    if (buffer->used != 0 || (read_word(payload) & NP_PSB_Raw_Data_Demuxer::SUPER_FRAME_START) != 0) {
+        std::memcpy(buffer->payload + buffer->used, payload, ROW_PAYLOAD_BYTES);
+        buffer->used += ROW_PAYLOAD_BYTES;
+        return true;
+    }
+    console::out("Resync to super frame in progress. Row discarded. Demux ch : {}\n", port);
+    return false;
+}
+
+// The full buffer itself moves into the worker's queue and a recycled one takes its place:
+// 1.6 MB are handed over without a copy.
+void Async_NP_And_RHD_Demux::hand_over_accumulation_buffer(uint32_t port) {
+    C_NP_Worker_Thread::Queue& queue = m_np_workers[port].queue();
+    std::unique_ptr<NP_Accumulation_Buffer> empty = queue.acquire();
+    empty->used = 0;
+    const uint32_t count = static_cast<uint32_t>(queue.push(std::move(m_accumulation_buffers[port])));
+    m_accumulation_buffers[port] = std::move(empty);
+    if (count > g_np_queue_high_water_marks[port].load()) {
+        console::out("NP worker {} element count high_water_mark : {}\n", port, count);
+        raise_high_water_mark(g_np_queue_high_water_marks[port], count);
+    }
+}
+
+void Async_NP_And_RHD_Demux::stage_rhd_row(const uint8_t* row) {
+    if (m_rhd_staging.size() + ROW_WORDS > RHD_STAGING_WORDS)
+        flush_rhd_words();
+    for (uint32_t w = 0; w < ROW_WORDS; ++w)
+        m_rhd_staging.push_back(read_word(row + 2 + 2 * w));
+}
+
+void Async_NP_And_RHD_Demux::flush_rhd_words() {
+    m_rhd_worker.push_words(m_rhd_staging.data(), m_rhd_staging.size());
+    m_rhd_staging.clear();
+}
+
+void Async_NP_And_RHD_Demux::wait_worker_threads_end() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "wait_worker_threads_end");
+    if (!m_worker_threads) {
+        logging::info("m_worker_threads already not started");
+        return;
+    }
+    for (auto& worker : m_np_workers)
+        worker.poison_queue();
+    m_rhd_worker.signal_to_stop();
+    const std::vector<uint16_t> zeros(RHD_STOP_ZERO_ROWS * ROW_WORDS, 0);
+    m_rhd_worker.push_words(zeros.data(), zeros.size());
+    logging::info("Joining with the threads");
+    logging::info("Joining with RHD worker");
+    m_rhd_worker.join();
+    logging::info("Joining with NP workers");
+    for (auto& worker : m_np_workers)
+        worker.join();
+    logging::info("Main demux worker threads done");
+    m_worker_threads = false;
+}
+
+void Async_NP_And_RHD_Demux::signal_to_resync() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "signal_to_resync");
+    for (auto& worker : m_np_workers)
+        worker.resync();
+}
+
+void Async_NP_And_RHD_Demux::set_L2_CH_Results_Listener(std::weak_ptr<I_L2_Demux_CH_Results> listener,
+                                                        uint32_t np_index) {
+    if (np_index >= NP_PORT_COUNT)
+        throw std::runtime_error(
+            "illegal np demux index inside Async_PSB_And_RHD_Demux::set_L2_CH_Results_Listener");
+    m_np_workers[np_index].set_l2_ch_result_listener(std::move(listener));
+}
+
+std::weak_ptr<I_L2_Demux_CH_Results>
+Async_NP_And_RHD_Demux::get_L2_CH_Results_Listener(uint32_t np_index) const {
+    if (np_index >= NP_PORT_COUNT)
+        throw std::runtime_error(
+            "illegal np demux index inside Async_PSB_And_RHD_Demux::get_L2_CH_Results_Listener");
+    return m_np_workers[np_index].get_l2_ch_result_listener();
+}
+
+void Async_NP_And_RHD_Demux::set_RHD_Results_Listener(std::weak_ptr<I_RHD_Frame_Listener> listener) {
+    m_rhd_worker.set_listener(std::move(listener));
+}
+
+std::weak_ptr<I_RHD_Frame_Listener> Async_NP_And_RHD_Demux::get_RHD_Results_Listener() const {
+    return m_rhd_worker.get_listener();
+}
+
+void Async_NP_And_RHD_Demux::set_enabled_RHD_stream_count(uint32_t count) {
+    m_rhd_worker.set_enabled_stream_count(count);
+}
+
+uint32_t Async_NP_And_RHD_Demux::get_total_processed_SF_count() const {
+    uint32_t total = 0;
+    for (const auto& worker : m_np_workers)
+        total += worker.get_decoded_super_frame_count();
+    return total;
+}
+
+uint32_t Async_NP_And_RHD_Demux::get_total_processed_RHD_frame_count() const {
+    return m_rhd_worker.get_valid_frame_count();
+}
+
+uint32_t Async_NP_And_RHD_Demux::get_np_rows_processed(uint32_t np_index) const {
+    return np_index < NP_PORT_COUNT ? m_np_rows[np_index].load() : 0;
+}
+
+uint32_t Async_NP_And_RHD_Demux::get_main_queue_high_water_mark() {
+    return g_main_queue_high_water_mark.load();
+}
+
+uint32_t Async_NP_And_RHD_Demux::get_np_queue_high_water_mark(uint32_t np_index) {
+    return np_index < NP_PORT_COUNT ? g_np_queue_high_water_marks[np_index].load() : 0;
+}
+
+CP_L1_ADC_TO_Channel& Async_NP_And_RHD_Demux::get_adc_to_channel_stage(uint32_t np_index) {
+    if (np_index >= NP_PORT_COUNT)
+        throw std::runtime_error(
+            "illegal np demux index inside Async_PSB_And_RHD_Demux::get_adc_to_channel_stage");
+    return m_np_workers[np_index].adc_to_channel_stage();
+}
+
+} // namespace Selvan::MURA::demux

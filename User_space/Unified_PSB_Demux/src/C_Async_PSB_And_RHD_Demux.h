@@ -1,0 +1,119 @@
+#pragma once
+
+#include "CP_L1_ADC_TO_Channel.h"
+#include "C_NP_Worker_Thread.h"
+#include "C_RHD_Worker_Thread.h"
+#include "C_Recycling_Queue.h"
+#include "Export.h"
+#include "I_L2_Demux_CH_Results.h"
+#include "I_RHD_Frame_Listener.h"
+#include "Main_mux_transfer_buffer_wrapper.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Selvan::MURA::demux {
+
+// Splits the box's multiplexed card-to-host stream into its consumers. The stream is a sequence
+// of 16-byte rows: byte 0 holds the marker 0xD in its high nibble and the stream id in its low
+// nibble (0..3 = NP port, 4 = RHD), byte 1 a per-stream row counter, bytes 2..15 seven payload
+// words. NP payload is collected per port, starting at a PSB super-frame start, and handed to
+// that port's worker in batches of 1,792 super frames; RHD words go to the RHD worker.
+//
+// Threads: the pump pushes transfer buffers, the main demux thread runs run(), four NP workers
+// and one RHD worker decode. Expected order: construct, start_worker_threads, signal_to_resync,
+// run() on its own thread, pushes, poison_queue, join that thread (is_finished tells when),
+// destroy.
+class MURA_EXPORT Async_NP_And_RHD_Demux {
+public:
+    static constexpr uint32_t NP_PORT_COUNT = 4;
+    static constexpr uint32_t RHD_STREAM_ID = 4;
+    static constexpr uint32_t ROW_BYTES = 16;
+    static constexpr uint32_t ROW_PAYLOAD_BYTES = 14;
+    static constexpr uint32_t ROW_WORDS = 7;
+    static constexpr uint8_t ROW_MARKER = 0xD;
+    // A burst of transfer buffers keeps this many for reuse once the demux has caught up.
+    static constexpr size_t SPARE_TRANSFER_BUFFERS = 8;
+
+    Async_NP_And_RHD_Demux();
+    ~Async_NP_And_RHD_Demux();
+    Async_NP_And_RHD_Demux(const Async_NP_And_RHD_Demux&) = delete;
+    Async_NP_And_RHD_Demux& operator=(const Async_NP_And_RHD_Demux&) = delete;
+
+    void start_worker_threads();
+    // Queues a copy of the buffer's valid bytes; called on the pump thread.
+    void push_xfer_buffer_to_queue(const Main_mux_transfer_buffer_wrapper& buffer);
+    // Same, straight from a receive buffer, which saves the pump one copy. length must not be 0.
+    void push_xfer_buffer_to_queue(const uint8_t* bytes, uint32_t length);
+    void poison_queue();
+    // Body of the main demux thread; returns after the poison packet once the queue is empty and
+    // the workers are joined, or after an error that stops it (reported, workers still joined).
+    void run();
+    void signal_to_resync();
+
+    void set_L2_CH_Results_Listener(std::weak_ptr<I_L2_Demux_CH_Results> listener, uint32_t np_index);
+    std::weak_ptr<I_L2_Demux_CH_Results> get_L2_CH_Results_Listener(uint32_t np_index) const;
+    void set_RHD_Results_Listener(std::weak_ptr<I_RHD_Frame_Listener> listener);
+    std::weak_ptr<I_RHD_Frame_Listener> get_RHD_Results_Listener() const;
+    void set_enabled_RHD_stream_count(uint32_t count);
+
+    // Super frames decoded by the four NP workers.
+    uint32_t get_total_processed_SF_count() const;
+    uint32_t get_total_processed_RHD_frame_count() const;
+
+    // Set once run() has joined the workers; the owner may then join the main demux thread.
+    bool is_finished() const { return m_finished.load(); }
+    // True when run() ended on an error rather than on the poison packet.
+    bool run_failed() const { return m_run_failed.load(); }
+
+    uint32_t get_processed_transfer_buffer_count() const { return m_processed_count.load(); }
+    uint32_t get_np_rows_processed(uint32_t np_index) const;
+    uint32_t get_rhd_rows_processed() const { return m_rhd_rows.load(); }
+    uint32_t get_row_index() const { return m_row_index.load(); }
+    size_t get_main_queue_element_count() const { return m_main_demux_queue.size(); }
+    static uint32_t get_main_queue_high_water_mark();
+    static uint32_t get_np_queue_high_water_mark(uint32_t np_index);
+
+    // The ADC-to-channel stage of a port, for tests that start a stream mid-recording.
+    CP_L1_ADC_TO_Channel& get_adc_to_channel_stage(uint32_t np_index);
+
+private:
+    using Transfer_Queue = C_Recycling_Queue<Main_mux_transfer_buffer_wrapper>;
+
+    void process_one_transfer_buffer();
+    void process_rows(const Main_mux_transfer_buffer_wrapper& buffer, uint32_t row_count);
+    void check_row_counter(uint8_t id, uint8_t counter, uint32_t row_index);
+    bool accept_np_row(uint32_t port, const uint8_t* row);
+    void hand_over_accumulation_buffer(uint32_t port);
+    void stage_rhd_row(const uint8_t* row);
+    void flush_rhd_words();
+    void wait_worker_threads_end();
+    void enqueue_transfer_buffer(std::unique_ptr<Main_mux_transfer_buffer_wrapper> buffer);
+    static void raise_high_water_mark(std::atomic<uint32_t>& mark, uint32_t count);
+
+    Transfer_Queue m_main_demux_queue;
+    std::array<C_NP_Worker_Thread, NP_PORT_COUNT> m_np_workers;
+    C_RHD_Worker_Thread m_rhd_worker;
+    bool m_worker_threads = false;
+    std::array<std::unique_ptr<NP_Accumulation_Buffer>, NP_PORT_COUNT> m_accumulation_buffers;
+    std::atomic<bool> m_stop{false};
+    std::array<uint8_t, NP_PORT_COUNT + 1> m_last_row_counters;
+    std::ofstream m_raw_data_file;
+    std::atomic<uint32_t> m_processed_count{0};
+    std::array<std::atomic<uint32_t>, NP_PORT_COUNT> m_np_rows{};
+    std::atomic<uint32_t> m_rhd_rows{0};
+    std::atomic<uint32_t> m_row_index{0};
+    std::atomic<bool> m_finished{false};
+    std::atomic<bool> m_run_failed{false};
+    std::atomic<bool> m_dropped_push_reported{false};
+
+    // RHD words of the current transfer buffer, handed to the RHD worker in batches.
+    std::vector<uint16_t> m_rhd_staging;
+};
+
+} // namespace Selvan::MURA::demux

@@ -1,0 +1,150 @@
+#include "C_RHD_Worker_Thread.h"
+
+#include "Console.h"
+#include "Log.h"
+
+#include <vector>
+
+namespace Selvan::MURA::demux {
+
+C_RHD_Worker_Thread::~C_RHD_Worker_Thread() {
+    if (!m_thread.joinable())
+        return;
+    signal_to_stop();
+    const std::vector<uint16_t> zeros(8 * RHD_Frame::word_count(MAX_STREAM_COUNT), 0);
+    push_words(zeros.data(), zeros.size());
+    m_thread.join();
+}
+
+void C_RHD_Worker_Thread::start(const std::string& name) {
+    if (m_thread.joinable()) {
+        logging::warning("RHD worker thread %s already started", m_name);
+        return;
+    }
+    m_name = name;
+    logging::info("Starting RHD worker thread : %s", m_name);
+    m_thread = std::thread([this] { worker_loop(); });
+}
+
+void C_RHD_Worker_Thread::signal_to_stop() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "signal_to_stop");
+    m_stop = true;
+}
+
+void C_RHD_Worker_Thread::join() {
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+// A frame holds 35 words per stream and the box has 32 RHD data streams at most; a larger
+// count would make every frame swallow the following ones.
+void C_RHD_Worker_Thread::set_enabled_stream_count(uint32_t count) {
+    if (count > MAX_STREAM_COUNT) {
+        console::err("RHD stream count {} exceeds {}, using {}\n", count, MAX_STREAM_COUNT, MAX_STREAM_COUNT);
+        count = MAX_STREAM_COUNT;
+    }
+    m_stream_count = count;
+}
+
+void C_RHD_Worker_Thread::worker_loop() {
+    logging::info("RHD Worker thread started");
+    uint16_t iteration = 0;
+    uint32_t valid_frames_this_run = 0;
+    RHD_Frame frame;
+    while (!m_stop) {
+        if (parse_frame(frame)) {
+            ++valid_frames_this_run;
+            deliver(frame);
+        }
+        if (iteration == 0)
+            console::out("{} worker, processed valid frames : {}, queue element count : {}\n", m_name,
+                         valid_frames_this_run, queue_element_count());
+        ++iteration;
+    }
+    logging::info("RHD Worker thread end");
+}
+
+// A listener that throws loses that frame only; the worker must go on so that the stream
+// behind it keeps flowing and the stop request is still seen.
+void C_RHD_Worker_Thread::deliver(const RHD_Frame& frame) {
+    auto listener = m_listener.lock();
+    if (!listener) {
+        console::out("There is no RHD frame listener\n");
+        return;
+    }
+    try {
+        listener->on_rhd_frame(frame);
+    } catch (const std::exception& e) {
+        if (m_listener_failures++ % 65536 == 0)
+            console::err("RHD frame listener failed ({} times) : {}\n", m_listener_failures, e.what());
+    }
+}
+
+bool C_RHD_Worker_Thread::parse_frame(RHD_Frame& frame) {
+    if (!read_preamble(frame))
+        return false;
+    frame.timestamp = pop_double_word();
+    read_streams(frame);
+    const uint32_t skipped = frame.stream_count % 4 + 2;
+    for (uint32_t i = 0; i < skipped; ++i)
+        pop_word();
+    for (auto& word : frame.auxiliary)
+        word = pop_word();
+    frame.ttl_in = pop_double_word();
+    frame.ttl_out = pop_double_word();
+    m_valid_frame_count.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+// Out of step, the worker searches word by word for the preamble's first word; the whole
+// preamble is checked afterwards. The stop request ends the search so that shutdown never
+// waits for a preamble that will not come.
+bool C_RHD_Worker_Thread::read_preamble(RHD_Frame& frame) {
+    uint16_t word = pop_word();
+    if (word != PREAMBLE_FIRST_WORD) {
+        console::err("Resync warning 1\n");
+        while (!m_stop) {
+            word = pop_word();
+            if (word == PREAMBLE_FIRST_WORD)
+                break;
+        }
+        console::out("Resync info 1\n");
+    }
+    uint64_t preamble = word;
+    for (int i = 1; i < 4; ++i)
+        preamble |= static_cast<uint64_t>(pop_word()) << (16 * i);
+    frame.preamble = preamble;
+    if (preamble != RHD_Frame::PREAMBLE) {
+        console::err("invalid RHD frame preamble \n");
+        return false;
+    }
+    return true;
+}
+
+// The stream count is read once per frame. The frame record is reused: arrays of streams no
+// longer present are cleared so that they read as absent.
+void C_RHD_Worker_Thread::read_streams(RHD_Frame& frame) {
+    const uint32_t count = m_stream_count.load(std::memory_order_relaxed);
+    for (uint32_t s = count; s < frame.stream_count; ++s)
+        frame.streams[s].fill(0);
+    frame.stream_count = count;
+    for (uint32_t slot = 0; slot < RHD_Frame::SLOTS_PER_STREAM; ++slot) {
+        for (uint32_t s = 0; s < count; ++s)
+            frame.streams[s][slot] = pop_word();
+    }
+}
+
+uint16_t C_RHD_Worker_Thread::pop_word() {
+    if (m_batch_position == m_batch_size) {
+        m_batch_size = m_queue.pop_batch(m_batch.data(), m_batch.size());
+        m_batch_position = 0;
+    }
+    return m_batch[m_batch_position++];
+}
+
+uint32_t C_RHD_Worker_Thread::pop_double_word() {
+    const uint32_t low = pop_word();
+    return low | static_cast<uint32_t>(pop_word()) << 16;
+}
+
+} // namespace Selvan::MURA::demux

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+namespace Selvan::MURA::demux {
+
+// One transfer of the box's multiplexed card-to-host stream: up to 1 MiB of whole 16-byte rows.
+// A length of 0 is the poison packet that ends the stream.
+struct Main_mux_transfer_buffer_wrapper {
+    static constexpr uint32_t CAPACITY = 0x100000;
+    uint8_t data[CAPACITY];
+    uint32_t length;
+};
+
+// The NP payload of one port collected for its worker: the 14 payload bytes of 116,480 rows,
+// which are 1,792 whole PSB super frames. A used count of 0 is the poison packet.
+struct NP_Accumulation_Buffer {
+    static constexpr uint32_t SUPER_FRAMES = 1792;
+    static constexpr uint32_t SUPER_FRAME_BYTES = 910;
+    static constexpr uint32_t CAPACITY = SUPER_FRAMES * SUPER_FRAME_BYTES;
+    uint8_t payload[CAPACITY];
+    uint32_t used;
+};
+
+} // namespace Selvan::MURA::demux

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "C_Bounded_Packet_Queue.h"
+#include "Export.h"
+#include "I_RHD_Frame_Listener.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace Selvan::MURA::npoe_adapter {
+
+// One ADC sample packet for ADC_readPackets: the eight RHD auxiliary inputs as signed samples
+// (samples 8..11 stay 0) and a status word with TTL inputs 17..9 in bits 15..7 and the TTL
+// change flag in bit 6.
+struct RHD_Sample_Packet {
+    static constexpr uint32_t SAMPLE_COUNT = 12;
+    int16_t samples[SAMPLE_COUNT];
+    uint16_t status;
+};
+
+extern template class MURA_EXPORT C_Bounded_Packet_Queue<RHD_Sample_Packet>;
+
+// The RHD sample packets on their way to ADC_readPackets.
+class MURA_EXPORT MT_RHD_PXI_Queue : public C_Bounded_Packet_Queue<RHD_Sample_Packet> {
+public:
+    MT_RHD_PXI_Queue();
+};
+
+// Last listener of the RHD pipeline: keeps the auxiliary words and the TTL inputs of each
+// frame as one sample packet.
+class MURA_EXPORT RHD_to_PXI_ADC_Format_Converter : public demux::I_RHD_Frame_Listener {
+public:
+    static constexpr uint16_t TTL_CHANGE_FLAG = 1u << 6;
+
+    RHD_to_PXI_ADC_Format_Converter();
+
+    void on_rhd_frame(const demux::RHD_Frame& frame) override;
+    // Blocks until a packet is queued, copies its 12 samples and status and removes it.
+    // Returns false without writing anything once exit is signalled or when wake_readers
+    // interrupts the wait.
+    bool read_sample_packet_to_buffer(int16_t* samples, uint16_t* status);
+    bool exit_signalled() const { return m_queue.exit_signalled(); }
+    void signal_exit() { m_queue.signal_exit(); }
+    void wake_readers() { m_queue.wake_readers(); }
+
+    MT_RHD_PXI_Queue& get_queue() { return m_queue; }
+
+    // The remembered TTL input is shared by all converters of the process; tests start from 0.
+    static void reset_remembered_ttl_input();
+
+private:
+    static uint16_t status_for(uint32_t ttl_in);
+
+    MT_RHD_PXI_Queue m_queue;
+};
+
+} // namespace Selvan::MURA::npoe_adapter
