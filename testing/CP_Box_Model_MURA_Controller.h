@@ -10,6 +10,8 @@ namespace Selvan::MURA::testing {
 // A device controller whose "hardware" is a MURA_Box_Model.
 class CP_Box_Model_MURA_Controller : public A_MURA_Controller {
 public:
+    static constexpr uint32_t ZERO_READ_LIMIT = 20;
+
     explicit CP_Box_Model_MURA_Controller(std::shared_ptr<MURA_Box_Model> box);
     ~CP_Box_Model_MURA_Controller() override;
 

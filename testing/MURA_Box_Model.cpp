@@ -91,6 +91,20 @@ void MURA_Box_Model::close() {
     m_open = false;
 }
 
+// The NP stream enables live in the control word; the RHD interface sends while its run mode
+// is continuous. Read under the lock, then the stream is produced without holding it.
+uint32_t MURA_Box_Model::read_stream(uint8_t* destination, uint32_t capacity) {
+    Card_To_Host_Stream_Model::Enabled_Streams enabled;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_open || m_link_down)
+            return 0;
+        enabled.np_port_mask = m_control_word & 0xF;
+        enabled.rhd = read_okelly(okelly_address(Okelly_Adapter_Module::EP_RUN_MODE)) & 2;
+    }
+    return m_stream.read(destination, capacity, enabled);
+}
+
 void MURA_Box_Model::write_register(uint32_t address, uint32_t value) {
     std::lock_guard lock(m_mutex);
     m_writes.push_back({address, value});

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Card_To_Host_Stream_Model.h"
 #include "Headstage_Model.h"
 
 #include <array>
@@ -53,10 +54,14 @@ public:
     void set_faults(const Faults& faults);
     // The headstage on NP port 0..3. Configure it while no library call is running.
     Headstage_Model& headstage(int port) { return m_headstages.at(static_cast<size_t>(port)); }
+    // The card-to-host stream; its rows flow only for the streams the FPGA has enabled.
+    Card_To_Host_Stream_Model& stream() { return m_stream; }
 
     // --- the device side, called by the box model's controller ---
     bool open();
     void close();
+    // One read of the card-to-host stream (see Card_To_Host_Stream_Model::read).
+    uint32_t read_stream(uint8_t* destination, uint32_t capacity);
     void write_register(uint32_t address, uint32_t value);
     uint32_t read_register(uint32_t address);
 
@@ -129,6 +134,7 @@ private:
     std::vector<uint8_t> m_uart_tx;
     std::deque<uint8_t> m_uart_rx;
     std::array<Headstage_Model, 4> m_headstages;
+    Card_To_Host_Stream_Model m_stream;
 
     std::vector<Register_Access> m_writes;
     std::vector<uint32_t> m_reads;

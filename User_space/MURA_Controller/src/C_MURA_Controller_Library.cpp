@@ -1,6 +1,7 @@
 #include "C_MURA_Controller_Library.h"
 
 #include "A_MURA_Controller.h"
+#include "C_Async_PSB_And_RHD_Demux.h"
 #include "C_L2_CH_Gain_Fix_Filter.h"
 #include "L2_MURA_Configurator.h"
 #include "Log.h"
@@ -39,6 +40,7 @@ MURA_Controller_Library::MURA_Controller_Library(bool simulation)
 MURA_Controller_Library::MURA_Controller_Library(std::shared_ptr<A_MURA_Controller> controller,
                                                  bool simulation)
     : m_controller(std::move(controller))
+    , m_demux(std::make_unique<demux::Async_NP_And_RHD_Demux>())
     , m_simulation(simulation) {
     logging::info(simulation ? "MURA_Controller_Library ctor. (Simulation mode)"
                              : "MURA_Controller_Library ctor. (HW mode)");
@@ -46,6 +48,7 @@ MURA_Controller_Library::MURA_Controller_Library(std::shared_ptr<A_MURA_Controll
 
 MURA_Controller_Library::~MURA_Controller_Library() {
     logging::info("MURA_Controller_Library dtor");
+    finalize_stream();
 }
 
 bool MURA_Controller_Library::open() {

@@ -2,12 +2,21 @@
 
 #include "Export.h"
 
+#include "C_Async_PSB_And_RHD_Demux.h"
+#include "I_L2_Demux_CH_Results.h"
+#include "I_RHD_Frame_Listener.h"
+#include "Main_mux_transfer_buffer_wrapper.h"
+
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace Selvan::MURA {
 
@@ -30,8 +39,10 @@ enum E_MURA_Init_Config : int {
 enum channelreference_t : int { EXT_REF = 0, TIP_REF = 1, INT_REF = 2 };
 
 // Facade through which the Neuropixels API drives one MURA box: device lifecycle, FPGA identity
-// and design switch, port power-up and PLL check. Not copyable or movable; the API holds the
-// one instance through an owning pointer. All operations run on the API thread.
+// and design switch, port power-up and PLL check, probe bring-up and identification, and the
+// data path from the device stream into the demultiplexer. Not copyable or movable; the API
+// holds the one instance through an owning pointer. All operations run on the API thread
+// except pump_data_to_demux, which runs on the acquisition pump thread.
 class MURA_EXPORT MURA_Controller_Library {
 public:
     static constexpr uint32_t ERROR_LEVEL_NONE = 0;
@@ -48,6 +59,13 @@ public:
     static constexpr uint8_t LINK_DEVICE_ID_REGISTER = 0x1E;
     static constexpr uint32_t HS_EEPROM_VERSION_5_2 = 0x0205;
     static constexpr uint32_t HS_EEPROM_VERSION_5_3 = 0x0305;
+    static constexpr uint32_t RECEIVE_BUFFER_SIZE = 0x100000;
+    static constexpr size_t RECEIVE_BUFFER_ALIGNMENT = 4096;
+    static constexpr std::chrono::milliseconds SIMULATION_PUMP_PACE{10};
+    static constexpr std::chrono::milliseconds DEMUX_FINISH_POLL{1000};
+    // The demux thread finishes within moments of its poison packet; a minute means it is stuck.
+    static constexpr uint32_t DEMUX_FINISH_POLL_LIMIT = 60;
+    static constexpr uint32_t RHD_TTL_OUT_AT_START = 0x12345678;
 
     explicit MURA_Controller_Library(bool simulation);
     // Runs the library on a given controller (the box model in tests).
@@ -98,6 +116,37 @@ public:
     bool dump_hs_eeprom(uint32_t port, const char* file, uint32_t count);
     bool dump_flex_eeprom(uint32_t port, const char* file, uint32_t count);
 
+    // --- streaming ---
+    // Installs the port's channel-results listener; through the gain filter the filter becomes
+    // the demultiplexer's listener and passes corrected blocks on to `listener`.
+    void set_NP_aqustion_listener(std::weak_ptr<demux::I_L2_Demux_CH_Results> listener, uint32_t port,
+                                  bool through_gain_filter);
+    void set_RHD_aqustion_listener(std::weak_ptr<demux::I_RHD_Frame_Listener> listener);
+    // The listeners of the demultiplexer and the gain filters' downstream listeners, kept aside
+    // while a self test puts its own in place.
+    void save_stream_listeners();
+    void restore_stream_listeners();
+    void prepare_for_streaming();
+    bool prepare_for_simulation_streaming(const std::string& path);
+    // One transfer from the device or the recording into the demultiplexer; false on a device
+    // error or at the end of the recording (which is then rewound).
+    bool pump_data_to_demux();
+    void enable_streaming(bool enable_np, const std::vector<uint32_t>& np_ports, bool enable_rhd,
+                          const std::vector<uint32_t>& rhd_streams, bool soft_trigger);
+    void disable_streaming();
+    void disable_data_sources();
+    void stop_main_demux_thread();
+    void finalize_stream();
+    void purge_read_buffers();
+    void send_soft_trigger();
+    void set_hw_trigger_ttl_source(uint8_t ttl_input_index);
+    void set_ttl_out(uint32_t value);
+    uint32_t get_ttl_in();
+
+    bool is_prepared_for_streaming() const { return m_prepared_for_streaming; }
+    uint64_t get_total_bytes_pumped() const { return m_total_bytes_pumped; }
+    uint32_t get_read_issue_counter() const { return m_read_issue_counter; }
+    demux::Async_NP_And_RHD_Demux& get_demux() { return *m_demux; }
     const std::shared_ptr<A_MURA_Controller>& get_controller() const { return m_controller; }
     // The port's gain filter; empty before pre_init. Throws std::out_of_range for port >= 4.
     std::shared_ptr<C_L2_CH_Gain_Fix_Filter> get_gain_filter(uint32_t port) const;
@@ -115,15 +164,42 @@ private:
     void route_tunnel_to(uint32_t port) const;
     uint32_t read_probe_text(uint32_t port, uint8_t device, uint32_t offset, uint32_t limit, char* text,
                              uint32_t length);
+    bool pump_hw_data_to_demux();
+    bool pump_sim_data_to_demux();
+    void start_main_demux_thread();
+    void push_whole_rows(const uint8_t* bytes, uint32_t count);
+
+    struct Aligned_Free {
+        void operator()(uint8_t* buffer) const;
+    };
 
     std::shared_ptr<A_MURA_Controller> m_controller;
-    uint32_t m_current_error_level = ERROR_LEVEL_NONE;
+    // Held on the heap so that a demux thread that never finishes can be left running on it.
+    std::unique_ptr<demux::Async_NP_And_RHD_Demux> m_demux;
+    std::unique_ptr<std::thread> m_main_demux_thread;
+    bool m_main_demux_thread_started = false;
+    std::unique_ptr<uint8_t[], Aligned_Free> m_page_aligned_recv_buffer;
+    std::unique_ptr<demux::Main_mux_transfer_buffer_wrapper> m_transfer_buffer;
+    uint64_t m_total_bytes_pumped = 0;
+    uint8_t m_pump_report_counter = 0;
+    uint32_t m_read_issue_counter = 0;
+    std::ifstream m_sim_file;
+    // Written by the pump thread (a failed read) as well as the API thread.
+    std::atomic<uint32_t> m_current_error_level{ERROR_LEVEL_NONE};
     bool m_simulation;
+    bool m_prepared_for_streaming = false;
     uint8_t m_np_port_count_parameter_from_fpga = 0;
     std::unique_ptr<I2C_Over_GSML_Module> m_i2c;
     std::array<std::unique_ptr<NP_Probe_Control_Module>, NP_PORT_COUNT> m_np_probe_control;
     std::array<std::shared_ptr<C_L2_CH_Gain_Fix_Filter>, NP_PORT_COUNT> m_gain_filters;
+    std::atomic<bool> m_sim_paused{false};
     uint8_t m_cached_np_port_status = 0;
+    std::array<std::weak_ptr<demux::I_L2_Demux_CH_Results>, NP_PORT_COUNT> m_saved_np_listeners;
+    std::weak_ptr<demux::I_RHD_Frame_Listener> m_saved_rhd_listener;
+    std::array<std::weak_ptr<demux::I_L2_Demux_CH_Results>, NP_PORT_COUNT> m_saved_filter_listeners;
+    // A read can end inside a row; its bytes wait here to go in front of the next transfer.
+    std::array<uint8_t, 16> m_partial_row{};
+    uint32_t m_partial_row_length = 0;
     // There is one I2C tunnel and one control word for all ports: every sequence that routes
     // the tunnel's UART, talks over it or rewrites the control word holds this lock, so host
     // threads working on different ports cannot interleave on the tunnel.

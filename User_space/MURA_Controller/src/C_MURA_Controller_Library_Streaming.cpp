@@ -1,0 +1,359 @@
+// Streaming control of the controller library: listener wiring, the streaming resources, the
+// pumps that move the device stream or a recording into the demultiplexer, and switching the
+// data sources on and off.
+
+#include "C_MURA_Controller_Library.h"
+
+#include "A_MURA_Controller.h"
+#include "C_Async_PSB_And_RHD_Demux.h"
+#include "C_L2_CH_Gain_Fix_Filter.h"
+#include "Console.h"
+#include "L2_MURA_Configurator.h"
+#include "Log.h"
+#include "M_DataStream.h"
+#include "M_Okelly_Adapter.h"
+#include "Main_mux_transfer_buffer_wrapper.h"
+#include "Pause.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <set>
+#include <stdexcept>
+
+namespace Selvan::MURA {
+namespace {
+
+constexpr uint32_t ROW_BYTES = demux::Async_NP_And_RHD_Demux::ROW_BYTES;
+
+// A demux thread that never finished is left running on its demultiplexer, which must then
+// outlive the library; it is kept here, reachable, for the rest of the process.
+std::mutex g_abandoned_mutex;
+std::vector<std::unique_ptr<demux::Async_NP_And_RHD_Demux>>* g_abandoned_demuxes = nullptr;
+
+void abandon(std::unique_ptr<demux::Async_NP_And_RHD_Demux> demux) {
+    std::lock_guard lock(g_abandoned_mutex);
+    if (!g_abandoned_demuxes)
+        g_abandoned_demuxes = new std::vector<std::unique_ptr<demux::Async_NP_And_RHD_Demux>>();
+    g_abandoned_demuxes->push_back(std::move(demux));
+}
+
+// The RHD frame layout depends on how many data streams the FPGA sends: one per distinct
+// enabled stream number below 32.
+uint32_t distinct_rhd_streams(const std::vector<uint32_t>& streams) {
+    std::set<uint32_t> distinct;
+    for (uint32_t stream : streams) {
+        if (stream < 32)
+            distinct.insert(stream);
+    }
+    return static_cast<uint32_t>(distinct.size());
+}
+
+} // namespace
+
+void MURA_Controller_Library::Aligned_Free::operator()(uint8_t* buffer) const {
+    std::free(buffer);
+}
+
+// --- listeners ---
+
+void MURA_Controller_Library::set_NP_aqustion_listener(std::weak_ptr<demux::I_L2_Demux_CH_Results> listener,
+                                                       uint32_t port, bool through_gain_filter) {
+    if (!through_gain_filter) {
+        m_demux->set_L2_CH_Results_Listener(std::move(listener), port);
+        return;
+    }
+    const std::shared_ptr<C_L2_CH_Gain_Fix_Filter> filter = get_gain_filter(port);
+    if (!filter)
+        throw std::runtime_error("the probe ports are not initialised (pre_init has not succeeded)");
+    filter->set_downstream_listener(std::move(listener));
+    m_demux->set_L2_CH_Results_Listener(filter, port);
+}
+
+void MURA_Controller_Library::set_RHD_aqustion_listener(std::weak_ptr<demux::I_RHD_Frame_Listener> listener) {
+    m_demux->set_RHD_Results_Listener(std::move(listener));
+}
+
+void MURA_Controller_Library::save_stream_listeners() {
+    std::cout << "Saving stream listeners" << std::endl;
+    for (uint32_t port = 0; port < NP_PORT_COUNT; ++port) {
+        m_saved_np_listeners[port] = m_demux->get_L2_CH_Results_Listener(port);
+        m_saved_filter_listeners[port] = m_gain_filters[port]
+                                             ? m_gain_filters[port]->get_downstream_listener()
+                                             : std::weak_ptr<demux::I_L2_Demux_CH_Results>();
+    }
+    m_saved_rhd_listener = m_demux->get_RHD_Results_Listener();
+}
+
+// The gain filters' downstream listeners come back too: a test that installs its listener
+// through a filter replaces the filter's listener, and the API's converters would otherwise
+// stay cut off.
+void MURA_Controller_Library::restore_stream_listeners() {
+    std::cout << "Restoring stream listeners" << std::endl;
+    for (uint32_t port = 0; port < NP_PORT_COUNT; ++port) {
+        if (m_gain_filters[port])
+            m_gain_filters[port]->set_downstream_listener(m_saved_filter_listeners[port]);
+        m_demux->set_L2_CH_Results_Listener(m_saved_np_listeners[port], port);
+    }
+    m_demux->set_RHD_Results_Listener(m_saved_rhd_listener);
+}
+
+// --- preparation ---
+
+void MURA_Controller_Library::start_main_demux_thread() {
+    m_demux->start_worker_threads();
+    m_demux->signal_to_resync();
+    m_main_demux_thread = std::make_unique<std::thread>([demux = m_demux.get()] { demux->run(); });
+    m_main_demux_thread_started = true;
+}
+
+void MURA_Controller_Library::prepare_for_streaming() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "prepare_for_streaming");
+    if (m_prepared_for_streaming) {
+        logging::info("Already prepard for streaming");
+        return;
+    }
+    logging::info("m_page_aligned_recv_buffer_size = %d", RECEIVE_BUFFER_SIZE);
+    auto* buffer = static_cast<uint8_t*>(std::aligned_alloc(RECEIVE_BUFFER_ALIGNMENT, RECEIVE_BUFFER_SIZE));
+    if (!buffer)
+        throw std::bad_alloc();
+    m_page_aligned_recv_buffer.reset(buffer);
+    start_main_demux_thread();
+    logging::info("Worker thread started");
+    m_controller->m_data_stream->prepare_buffer_for_hw_read(m_page_aligned_recv_buffer.get(),
+                                                            RECEIVE_BUFFER_SIZE);
+    m_transfer_buffer = std::make_unique<demux::Main_mux_transfer_buffer_wrapper>();
+    m_partial_row_length = 0;
+    m_prepared_for_streaming = true;
+}
+
+bool MURA_Controller_Library::prepare_for_simulation_streaming(const std::string& path) {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "prepare_for_simulation_streaming");
+    if (m_prepared_for_streaming) {
+        console::out("Alread prepard for streaming (simulation)\n");
+        return true;
+    }
+    m_sim_file.open(path, std::ios::binary);
+    if (!m_sim_file) {
+        console::out("Sim file open error : {}\n", path);
+        m_sim_file.clear();
+        return false;
+    }
+    console::out("Sim file opened : {}\n", path);
+    start_main_demux_thread();
+    console::out("Simulation worker thread started\n");
+    m_transfer_buffer = std::make_unique<demux::Main_mux_transfer_buffer_wrapper>();
+    m_prepared_for_streaming = true;
+    return true;
+}
+
+// --- pumps ---
+
+bool MURA_Controller_Library::pump_data_to_demux() {
+    if (!m_prepared_for_streaming || !m_transfer_buffer) {
+        logging::error("pump_data_to_demux : streaming is not prepared");
+        return false;
+    }
+    return m_simulation ? pump_sim_data_to_demux() : pump_hw_data_to_demux();
+}
+
+// The stream is made of 16-byte rows, but a read may end inside one: the whole rows go to the
+// demultiplexer and the tail waits in front of the next read's data, so rows stay aligned.
+void MURA_Controller_Library::push_whole_rows(const uint8_t* bytes, uint32_t count) {
+    demux::Main_mux_transfer_buffer_wrapper& transfer = *m_transfer_buffer;
+    std::memcpy(transfer.data, m_partial_row.data(), m_partial_row_length);
+    const uint32_t total = m_partial_row_length + count;
+    const uint32_t whole =
+        std::min(total / ROW_BYTES * ROW_BYTES, demux::Main_mux_transfer_buffer_wrapper::CAPACITY);
+    const uint32_t from_bytes = whole > m_partial_row_length ? whole - m_partial_row_length : 0;
+    std::memcpy(transfer.data + m_partial_row_length, bytes, from_bytes);
+    // What is left (fewer than 16 bytes) becomes the new partial row.
+    std::array<uint8_t, 16> tail{};
+    uint32_t tail_length = 0;
+    for (uint32_t i = whole; i < total; ++i)
+        tail[tail_length++] = i < m_partial_row_length ? m_partial_row[i] : bytes[i - m_partial_row_length];
+    m_partial_row = tail;
+    m_partial_row_length = tail_length;
+    if (whole == 0)
+        return;
+    transfer.length = whole;
+    m_demux->push_xfer_buffer_to_queue(transfer);
+}
+
+bool MURA_Controller_Library::pump_hw_data_to_demux() {
+    try {
+        uint32_t count =
+            m_controller->m_data_stream->read(m_page_aligned_recv_buffer.get(), RECEIVE_BUFFER_SIZE, true);
+        if (count != RECEIVE_BUFFER_SIZE)
+            console::out("R:{} byte read from device\n", count);
+        if (++m_pump_report_counter == 0)
+            console::out("A:{} byte read from device\n", count);
+        count = std::min(count, RECEIVE_BUFFER_SIZE);
+        if (count > 0)
+            push_whole_rows(m_page_aligned_recv_buffer.get(), count);
+        ++m_read_issue_counter;
+        m_total_bytes_pumped += count;
+        return true;
+    } catch (const std::exception& e) {
+        logging::warning("pump_hw_data_to_demux exception catched : %s", e.what());
+        m_current_error_level = ERROR_LEVEL_PUMP_FAILED;
+        return false;
+    }
+}
+
+bool MURA_Controller_Library::pump_sim_data_to_demux() {
+    demux::Main_mux_transfer_buffer_wrapper& transfer = *m_transfer_buffer;
+    m_sim_file.read(reinterpret_cast<char*>(transfer.data),
+                    demux::Main_mux_transfer_buffer_wrapper::CAPACITY);
+    if (m_sim_file.gcount() != demux::Main_mux_transfer_buffer_wrapper::CAPACITY) {
+        m_sim_file.clear();
+        m_sim_file.seekg(0);
+        return false;
+    }
+    transfer.length = demux::Main_mux_transfer_buffer_wrapper::CAPACITY;
+    if (!m_sim_paused)
+        m_demux->push_xfer_buffer_to_queue(transfer);
+    pause_for(SIMULATION_PUMP_PACE);
+    return true;
+}
+
+// --- sources on and off ---
+
+void MURA_Controller_Library::enable_streaming(bool enable_np, const std::vector<uint32_t>& np_ports,
+                                               bool enable_rhd, const std::vector<uint32_t>& rhd_streams,
+                                               bool soft_trigger) {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "enable_streaming");
+    if (m_simulation) {
+        if (enable_np || enable_rhd) {
+            m_sim_paused = false;
+            console::out("resume streaming (simulation)\n");
+        } else {
+            console::out("Enable stream incorrect request (simulation)\n");
+        }
+    } else {
+        std::lock_guard lock(m_tunnel_mutex);
+        if (enable_np) {
+            m_demux->signal_to_resync();
+            m_controller->m_configurator->enable_np_streams(np_ports);
+            if (soft_trigger)
+                m_controller->m_configurator->send_soft_trigger_pulse();
+        }
+        if (enable_rhd) {
+            Okelly_Adapter_Module& okelly = *m_controller->m_okelly;
+            okelly.set_continous_mode(true);
+            okelly.enable_streams(std::set<uint32_t>(rhd_streams.begin(), rhd_streams.end()));
+            okelly.set_ttl_out_value(RHD_TTL_OUT_AT_START);
+            okelly.trigger_fsm();
+        }
+    }
+    m_demux->set_enabled_RHD_stream_count(distinct_rhd_streams(rhd_streams));
+}
+
+void MURA_Controller_Library::disable_streaming() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "disable_streaming");
+    if (m_simulation) {
+        console::out("disable_streaming in simulation mode\n");
+        console::out("pause streaming (simulation)\n");
+        m_sim_paused = true;
+        return;
+    }
+    if (m_current_error_level != ERROR_LEVEL_NONE) {
+        logging::warning("Skipping commands for disabling streams ( m_current_error_level > 0 )");
+        return;
+    }
+    std::lock_guard lock(m_tunnel_mutex);
+    m_controller->m_configurator->enable_np_streams({});
+    m_controller->m_okelly->enable_streams({});
+}
+
+void MURA_Controller_Library::disable_data_sources() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "disable_data_sources");
+    if (m_current_error_level != ERROR_LEVEL_NONE)
+        return;
+    std::lock_guard lock(m_tunnel_mutex);
+    m_controller->m_data_stream->disable_data_source();
+    m_controller->m_okelly->set_continous_mode(false);
+}
+
+void MURA_Controller_Library::stop_main_demux_thread() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "stop_main_demux_thread");
+    if (!m_main_demux_thread_started) {
+        logging::info("m_main_demux_thread_started already not started");
+        return;
+    }
+    m_demux->poison_queue();
+    uint32_t polls = 0;
+    while (!m_demux->is_finished() && polls < DEMUX_FINISH_POLL_LIMIT) {
+        pause_for(DEMUX_FINISH_POLL);
+        console::out("Waiting for worker thread\n");
+        ++polls;
+    }
+    if (!m_demux->is_finished()) {
+        // Joining would hang the host; the thread keeps its demultiplexer, which is set aside.
+        logging::error("The main demux thread did not finish within %d s; it is left running", polls);
+        m_main_demux_thread->detach();
+        abandon(std::move(m_demux));
+        m_demux = std::make_unique<demux::Async_NP_And_RHD_Demux>();
+    } else {
+        m_main_demux_thread->join();
+    }
+    m_main_demux_thread_started = false;
+}
+
+void MURA_Controller_Library::finalize_stream() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "finalize_stream");
+    if (m_current_error_level == ERROR_LEVEL_NONE) {
+        disable_data_sources();
+        logging::info("Purge on exit disabled");
+    }
+    stop_main_demux_thread();
+    logging::info("Read issue counter : %d", m_read_issue_counter);
+    logging::info("Total processed SF counter : %d", m_demux->get_total_processed_SF_count());
+    logging::info("Total processed RHD frames : %d", m_demux->get_total_processed_RHD_frame_count());
+}
+
+// The receive buffer stays registered with the device: the stream keeps writing into it.
+void MURA_Controller_Library::purge_read_buffers() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "purge_read_buffers");
+    if (m_current_error_level != ERROR_LEVEL_NONE) {
+        logging::info("m_current_error_level != 0");
+        return;
+    }
+    if (!m_page_aligned_recv_buffer) {
+        logging::info("purge_read_buffers : no receive buffer (streaming is not prepared)");
+        return;
+    }
+    try {
+        const uint32_t purged =
+            m_controller->m_data_stream->read(m_page_aligned_recv_buffer.get(), RECEIVE_BUFFER_SIZE, false);
+        logging::info(" %d bytes purged", purged);
+        m_partial_row_length = 0;
+    } catch (const std::exception& e) {
+        logging::warning("purge_read_buffers exception catched : %s", e.what());
+    }
+}
+
+// --- triggers and TTL ---
+
+void MURA_Controller_Library::send_soft_trigger() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "send_soft_trigger");
+    std::lock_guard lock(m_tunnel_mutex);
+    m_controller->m_configurator->send_soft_trigger_pulse();
+}
+
+void MURA_Controller_Library::set_hw_trigger_ttl_source(uint8_t ttl_input_index) {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "set_hw_trigger_ttl_source");
+    std::lock_guard lock(m_tunnel_mutex);
+    m_controller->m_configurator->set_ttl_input_index(ttl_input_index);
+}
+
+void MURA_Controller_Library::set_ttl_out(uint32_t value) {
+    m_controller->m_okelly->set_ttl_out_value(value);
+}
+
+uint32_t MURA_Controller_Library::get_ttl_in() {
+    return m_controller->m_okelly->get_ttl_in_value();
+}
+
+} // namespace Selvan::MURA
