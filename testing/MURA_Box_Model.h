@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Headstage_Model.h"
+#include "SPI_Master_Model.h"
 
 #include <array>
 #include <cstdint>
@@ -53,6 +54,10 @@ public:
     void set_faults(const Faults& faults);
     // The headstage on NP port 0..3. Configure it while no library call is running.
     Headstage_Model& headstage(int port) { return m_headstages.at(static_cast<size_t>(port)); }
+    // The SPI master at 0x0500 and the configuration flash behind it, with their fault switches.
+    // Configure and inspect them while no library call is running.
+    SPI_Master_Model& spi() { return m_spi; }
+    NOR_Flash_Model& flash() { return m_spi.flash(); }
 
     // --- the device side, called by the box model's controller ---
     bool open();
@@ -129,6 +134,8 @@ private:
     std::vector<uint8_t> m_uart_tx;
     std::deque<uint8_t> m_uart_rx;
     std::array<Headstage_Model, 4> m_headstages;
+
+    SPI_Master_Model m_spi;
 
     std::vector<Register_Access> m_writes;
     std::vector<uint32_t> m_reads;
