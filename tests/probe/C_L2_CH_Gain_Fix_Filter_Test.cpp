@@ -117,7 +117,8 @@ TEST_F(GainFilter, BankSelectionPicksTheFactorsOfTheElectrodeRow) {
 }
 
 TEST_F(GainFilter, WindowsLineEndsLoadTheSameFactors) {
-    std::string text = gain_file([](int g, int) { return g == 0 ? "1.5" : "1"; }, [](int, int) { return "2.5"; });
+    std::string text =
+        gain_file([](int g, int) { return g == 0 ? "1.5" : "1"; }, [](int, int) { return "2.5"; });
     std::string windows;
     for (char c : text)
         windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
