@@ -14,6 +14,7 @@ using namespace register_map;
 constexpr uint32_t BLOCK_0400_END = 0x0410;
 constexpr uint32_t OKELLY_END = OKELLY_BASE + 0x100;
 constexpr uint32_t HW_ICAP_END = HW_ICAP_BASE + 0x200;
+constexpr uint32_t SPI_END = SPI_BASE + 0x100;
 
 constexpr uint32_t okelly_address(uint16_t endpoint) {
     return OKELLY_BASE + 4u * (endpoint < 0x40 ? endpoint : endpoint - 0x18);
@@ -142,6 +143,8 @@ void MURA_Box_Model::write_locked(uint32_t address, uint32_t value) {
         write_okelly(address, value);
     } else if (address >= HW_ICAP_BASE && address < HW_ICAP_END) {
         write_hw_icap(address - HW_ICAP_BASE, value);
+    } else if (address >= SPI_BASE && address < SPI_END) {
+        m_spi.write(address - SPI_BASE, value);
     } else {
         m_plain_registers[address] = value;
     }
@@ -196,6 +199,8 @@ uint32_t MURA_Box_Model::read_locked(uint32_t address) {
         }
         return 0;
     }
+    if (address >= SPI_BASE && address < SPI_END)
+        return m_spi.read(address - SPI_BASE);
     const auto found = m_plain_registers.find(address);
     return found == m_plain_registers.end() ? 0 : found->second;
 }

@@ -2,6 +2,7 @@
 
 #include "Card_To_Host_Stream_Model.h"
 #include "Headstage_Model.h"
+#include "SPI_Master_Model.h"
 
 #include <array>
 #include <cstdint>
@@ -56,6 +57,11 @@ public:
     Headstage_Model& headstage(int port) { return m_headstages.at(static_cast<size_t>(port)); }
     // The card-to-host stream; its rows flow only for the streams the FPGA has enabled.
     Card_To_Host_Stream_Model& stream() { return m_stream; }
+
+    // The SPI master at 0x0500 and the configuration flash behind it, with their fault switches.
+    // Configure and inspect them while no library call is running.
+    SPI_Master_Model& spi() { return m_spi; }
+    NOR_Flash_Model& flash() { return m_spi.flash(); }
 
     // --- the device side, called by the box model's controller ---
     bool open();
@@ -135,6 +141,8 @@ private:
     std::deque<uint8_t> m_uart_rx;
     std::array<Headstage_Model, 4> m_headstages;
     Card_To_Host_Stream_Model m_stream;
+
+    SPI_Master_Model m_spi;
 
     std::vector<Register_Access> m_writes;
     std::vector<uint32_t> m_reads;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "C_SPI_Flash.h"
 #include "Export.h"
 
 #include "C_Async_PSB_And_RHD_Demux.h"
@@ -37,6 +38,14 @@ enum E_MURA_Init_Config : int {
 
 // Channel reference kinds of the probe configuration.
 enum channelreference_t : int { EXT_REF = 0, TIP_REF = 1, INT_REF = 2 };
+
+// The box's 32-byte hardware information record, kept in the configuration flash. The library
+// stores and returns its bytes unchanged.
+struct MURA_HW_Info {
+    std::array<uint8_t, 32> bytes{};
+    bool operator==(const MURA_HW_Info&) const = default;
+};
+static_assert(sizeof(MURA_HW_Info) == 32);
 
 // Facade through which the Neuropixels API drives one MURA box: device lifecycle, FPGA identity
 // and design switch, port power-up and PLL check, probe bring-up and identification, and the
@@ -147,6 +156,18 @@ public:
     uint64_t get_total_bytes_pumped() const { return m_total_bytes_pumped; }
     uint32_t get_read_issue_counter() const { return m_read_issue_counter; }
     demux::Async_NP_And_RHD_Demux& get_demux() { return *m_demux; }
+
+    // --- configuration flash ---
+    // The record at flash address 0xFF0000. Flash errors propagate as std::runtime_error.
+    std::unique_ptr<MURA_HW_Info> read_MURA_HW_info();
+    // Programs the record at 0xFF0000 without erasing and reads it back. NOR programming only
+    // clears bits, so over a record that was not erased the result is a blend of both: then
+    // the mismatch is logged and the result is false. Flash errors propagate.
+    bool program_MURA_HW_info(const MURA_HW_Info& info);
+    // Erases the sectors the image file covers and programs it at flash_address, a sector
+    // boundary below the hardware information sector.
+    bool program_flash(const char* image_path, uint32_t flash_address, const Flash_Progress& progress = {});
+
     const std::shared_ptr<A_MURA_Controller>& get_controller() const { return m_controller; }
     // The port's gain filter; empty before pre_init. Throws std::out_of_range for port >= 4.
     std::shared_ptr<C_L2_CH_Gain_Fix_Filter> get_gain_filter(uint32_t port) const;
