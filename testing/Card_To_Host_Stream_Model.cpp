@@ -77,7 +77,8 @@ uint32_t Card_To_Host_Stream_Model::read(uint8_t* destination, uint32_t capacity
     }
     const auto available = static_cast<uint32_t>(m_pending.size() - m_pending_start);
     const uint32_t delivered = std::min(wanted, available);
-    std::memcpy(destination, m_pending.data() + m_pending_start, delivered);
+    if (delivered > 0)
+        std::memcpy(destination, m_pending.data() + m_pending_start, delivered);
     m_pending_start += delivered;
     m_bytes_delivered += delivered;
     return delivered;

@@ -71,9 +71,8 @@ public:
     static constexpr uint32_t RECEIVE_BUFFER_SIZE = 0x100000;
     static constexpr size_t RECEIVE_BUFFER_ALIGNMENT = 4096;
     static constexpr std::chrono::milliseconds SIMULATION_PUMP_PACE{10};
-    static constexpr std::chrono::milliseconds DEMUX_FINISH_POLL{1000};
     // The demux thread finishes within moments of its poison packet; a minute means it is stuck.
-    static constexpr uint32_t DEMUX_FINISH_POLL_LIMIT = 60;
+    static constexpr std::chrono::milliseconds DEMUX_FINISH_TIMEOUT{60000};
     static constexpr uint32_t RHD_TTL_OUT_AT_START = 0x12345678;
 
     explicit MURA_Controller_Library(bool simulation);
@@ -153,6 +152,8 @@ public:
     uint32_t get_ttl_in();
 
     bool is_prepared_for_streaming() const { return m_prepared_for_streaming; }
+    // How long stop_main_demux_thread waits for the demux thread (tests shorten it).
+    void set_demux_finish_timeout(std::chrono::milliseconds timeout) { m_demux_finish_timeout = timeout; }
     uint64_t get_total_bytes_pumped() const { return m_total_bytes_pumped; }
     uint32_t get_read_issue_counter() const { return m_read_issue_counter; }
     demux::Async_NP_And_RHD_Demux& get_demux() { return *m_demux; }
@@ -189,6 +190,7 @@ private:
     bool pump_sim_data_to_demux();
     void start_main_demux_thread();
     void push_whole_rows(const uint8_t* bytes, uint32_t count);
+    bool wait_for_demux_to_finish();
 
     struct Aligned_Free {
         void operator()(uint8_t* buffer) const;
@@ -221,6 +223,7 @@ private:
     // A read can end inside a row; its bytes wait here to go in front of the next transfer.
     std::array<uint8_t, 16> m_partial_row{};
     uint32_t m_partial_row_length = 0;
+    std::chrono::milliseconds m_demux_finish_timeout = DEMUX_FINISH_TIMEOUT;
     // There is one I2C tunnel and one control word for all ports: every sequence that routes
     // the tunnel's UART, talks over it or rewrites the control word holds this lock, so host
     // threads working on different ports cannot interleave on the tunnel.

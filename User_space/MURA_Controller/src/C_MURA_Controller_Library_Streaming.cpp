@@ -283,15 +283,10 @@ void MURA_Controller_Library::stop_main_demux_thread() {
         return;
     }
     m_demux->poison_queue();
-    uint32_t polls = 0;
-    while (!m_demux->is_finished() && polls < DEMUX_FINISH_POLL_LIMIT) {
-        pause_for(DEMUX_FINISH_POLL);
-        console::out("Waiting for worker thread\n");
-        ++polls;
-    }
-    if (!m_demux->is_finished()) {
+    if (!wait_for_demux_to_finish()) {
         // Joining would hang the host; the thread keeps its demultiplexer, which is set aside.
-        logging::error("The main demux thread did not finish within %d s; it is left running", polls);
+        logging::error("The main demux thread did not finish within %d ms; it is left running",
+                       static_cast<int>(m_demux_finish_timeout.count()));
         m_main_demux_thread->detach();
         abandon(std::move(m_demux));
         m_demux = std::make_unique<demux::Async_NP_And_RHD_Demux>();
@@ -299,6 +294,25 @@ void MURA_Controller_Library::stop_main_demux_thread() {
         m_main_demux_thread->join();
     }
     m_main_demux_thread_started = false;
+}
+
+// Polls in real time, briefly, so that a shutdown costs only what the demux needs; a line is
+// printed for every second of waiting.
+bool MURA_Controller_Library::wait_for_demux_to_finish() {
+    using namespace std::chrono;
+    const auto start = steady_clock::now();
+    auto next_report = start + seconds(1);
+    while (!m_demux->is_finished()) {
+        const auto now = steady_clock::now();
+        if (now - start >= m_demux_finish_timeout)
+            return false;
+        if (now >= next_report) {
+            console::out("Waiting for worker thread\n");
+            next_report += seconds(1);
+        }
+        std::this_thread::sleep_for(milliseconds(2));
+    }
+    return true;
 }
 
 void MURA_Controller_Library::finalize_stream() {

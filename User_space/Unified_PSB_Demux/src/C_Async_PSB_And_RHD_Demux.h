@@ -61,6 +61,7 @@ public:
     void set_RHD_Results_Listener(std::weak_ptr<I_RHD_Frame_Listener> listener);
     std::weak_ptr<I_RHD_Frame_Listener> get_RHD_Results_Listener() const;
     void set_enabled_RHD_stream_count(uint32_t count);
+    uint32_t get_enabled_RHD_stream_count() const { return m_rhd_worker.get_enabled_stream_count(); }
 
     // Super frames decoded by the four NP workers.
     uint32_t get_total_processed_SF_count() const;
