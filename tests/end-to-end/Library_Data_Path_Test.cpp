@@ -41,10 +41,12 @@ protected:
         lib.set_RHD_aqustion_listener(rhd_converter);
     }
 
+    // The pump runs until the workers report enough decoded super frames, so a further
+    // accumulation buffer may have gone through as well: the first packets are checked.
     void expect_packets(uint32_t port, const synth::C_Synth_Content& content) {
         const auto expected = expected_packets(content, port, 0, SUPER_FRAMES);
         auto& queue = converters[port]->get_queue();
-        ASSERT_EQ(queue.element_count(), expected.size()) << "port " << port;
+        ASSERT_GE(queue.element_count(), expected.size()) << "port " << port;
         for (size_t n = 0; n < expected.size(); ++n) {
             const auto* packet = queue.peek_xfer_buffer_from_queue();
             ASSERT_NE(packet, nullptr);
@@ -125,7 +127,7 @@ TEST_F(LibraryDataPath, GainCorrectionIsAppliedOnTheWay) {
     out.take();
     err.take();
     auto& queue = converters[0]->get_queue();
-    ASSERT_EQ(queue.element_count(), SUPER_FRAMES / 12);
+    ASSERT_GE(queue.element_count(), SUPER_FRAMES / 12);
     const auto* packet = queue.peek_xfer_buffer_from_queue();
     ASSERT_NE(packet, nullptr);
     for (uint32_t channel = 0; channel < 384; ++channel)
