@@ -161,6 +161,15 @@ bool MURA_Controller_Library::pump_data_to_demux() {
 // The stream is made of 16-byte rows, but a read may end inside one: the whole rows go to the
 // demultiplexer and the tail waits in front of the next read's data, so rows stay aligned.
 void MURA_Controller_Library::push_whole_rows(const uint8_t* bytes, uint32_t count) {
+    if (m_partial_row_length == 0) {
+        // Row-aligned already: the demultiplexer copies straight from the receive buffer.
+        const uint32_t whole = count / ROW_BYTES * ROW_BYTES;
+        m_partial_row_length = count - whole;
+        std::memcpy(m_partial_row.data(), bytes + whole, m_partial_row_length);
+        if (whole > 0)
+            m_demux->push_xfer_buffer_to_queue(bytes, whole);
+        return;
+    }
     demux::Main_mux_transfer_buffer_wrapper& transfer = *m_transfer_buffer;
     std::memcpy(transfer.data, m_partial_row.data(), m_partial_row_length);
     const uint32_t total = m_partial_row_length + count;
