@@ -3,8 +3,10 @@
 #include "Log.h"
 
 #include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace Selvan::MURA::test_support {
@@ -46,6 +48,23 @@ public:
     size_t count(const std::string& text) const {
         const auto all = texts();
         return static_cast<size_t>(std::count(all.begin(), all.end(), text));
+    }
+    size_t count_containing(const std::string& part) const {
+        size_t n = 0;
+        for (const auto& text : texts())
+            n += text.find(part) != std::string::npos;
+        return n;
+    }
+    // Waits (up to `timeout`) for a line that contains `part`.
+    bool wait_for(const std::string& part,
+                  std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) const {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (count_containing(part) == 0) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return true;
     }
     bool contains(int verbosity, const std::string& text) const {
         const auto all = lines();

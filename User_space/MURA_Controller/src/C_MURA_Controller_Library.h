@@ -151,6 +151,25 @@ public:
     void set_ttl_out(uint32_t value);
     uint32_t get_ttl_in();
 
+    // --- built-in self tests ---
+    bool bist_HB(unsigned port);
+    bool bist_Eeproms(unsigned port);
+    bool bist_IIC(unsigned port);
+    bool bist_Probe_SR(unsigned port);
+    bool bist_PSB(unsigned port);
+    bool bist_Signal(unsigned port);
+    bool bist_start_PBRS(unsigned port);
+    // `errors` is 0xFFFFFFFF unless the deserializer's count was read.
+    bool bist_stop_PBRS(unsigned port, unsigned& errors);
+    void set_bist_signal_mode(unsigned port, bool enable);
+
+    // The recording replayed in simulation, and a switch to another one (the data-path self
+    // tests replay their own). False when the file cannot be opened; the current one stays.
+    std::string get_simulation_source() const { return m_sim_path; }
+    bool switch_simulation_source(const std::string& path);
+    // Waits (briefly, bounded) until what was pumped has gone through the demultiplexer.
+    void wait_for_data_path_to_settle();
+
     bool is_prepared_for_streaming() const { return m_prepared_for_streaming; }
     // How long stop_main_demux_thread waits for the demux thread (tests shorten it).
     void set_demux_finish_timeout(std::chrono::milliseconds timeout) { m_demux_finish_timeout = timeout; }
@@ -207,6 +226,7 @@ private:
     uint8_t m_pump_report_counter = 0;
     uint32_t m_read_issue_counter = 0;
     std::ifstream m_sim_file;
+    std::string m_sim_path;
     // Written by the pump thread (a failed read) as well as the API thread.
     std::atomic<uint32_t> m_current_error_level{ERROR_LEVEL_NONE};
     bool m_simulation;

@@ -141,11 +141,37 @@ bool MURA_Controller_Library::prepare_for_simulation_streaming(const std::string
         return false;
     }
     console::out("Sim file opened : {}\n", path);
+    m_sim_path = path;
     start_main_demux_thread();
     console::out("Simulation worker thread started\n");
     m_transfer_buffer = std::make_unique<demux::Main_mux_transfer_buffer_wrapper>();
     m_prepared_for_streaming = true;
     return true;
+}
+
+bool MURA_Controller_Library::switch_simulation_source(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        console::out("Sim file open error : {}\n", path);
+        return false;
+    }
+    m_sim_file = std::move(file);
+    m_sim_path = path;
+    return true;
+}
+
+void MURA_Controller_Library::wait_for_data_path_to_settle() {
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + seconds(10);
+    uint32_t last_count = m_demux->get_total_processed_SF_count();
+    int quiet_polls = 0;
+    while (quiet_polls < 5 && steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(milliseconds(20));
+        const uint32_t count = m_demux->get_total_processed_SF_count();
+        const bool idle = count == last_count && m_demux->get_main_queue_element_count() == 0;
+        quiet_polls = idle ? quiet_polls + 1 : 0;
+        last_count = count;
+    }
 }
 
 // --- pumps ---

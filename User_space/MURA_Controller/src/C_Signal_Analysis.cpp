@@ -1,0 +1,87 @@
+#include "C_Signal_Analysis.h"
+
+#include "Console.h"
+
+#include <cmath>
+#include <fstream>
+#include <iostream>
+#include <locale>
+#include <numbers>
+#include <vector>
+
+namespace Selvan::MURA {
+
+void fast_fourier(std::complex<double>* x, double n) {
+    const auto size = static_cast<size_t>(n);
+    if (size <= 1)
+        return;
+    const size_t half = size / 2;
+    // Even-indexed samples first, odd-indexed second.
+    std::vector<std::complex<double>> odd(half);
+    for (size_t k = 0; k < half; ++k)
+        odd[k] = x[2 * k + 1];
+    for (size_t k = 0; k < half; ++k)
+        x[k] = x[2 * k];
+    for (size_t k = 0; k < half; ++k)
+        x[half + k] = odd[k];
+    fast_fourier(x, static_cast<double>(half));
+    fast_fourier(x + half, static_cast<double>(half));
+    const double angle = 2 * std::numbers::pi / static_cast<double>(size);
+    const std::complex<double> step(std::cos(angle), std::sin(angle));
+    std::complex<double> w(1.0, 0.0);
+    for (size_t k = 0; k < half; ++k) {
+        const std::complex<double> t = w * x[k + half];
+        x[k + half] = x[k] - t;
+        x[k] = x[k] + t;
+        w *= step;
+    }
+}
+
+unsigned peek_search(const std::complex<double>* x, unsigned n, double* peak) {
+    unsigned best = 0;
+    double largest = 0.0;
+    for (unsigned k = 1; k < n / 2; ++k) {
+        const double magnitude = 2 * std::abs(x[k]) / n;
+        if (magnitude > largest) {
+            largest = magnitude;
+            best = k;
+        }
+    }
+    if (peak)
+        *peak = largest;
+    return best;
+}
+
+void print_magnitudes(std::ostream& out, const std::complex<double>* x, unsigned n) {
+    for (unsigned k = 0; k < n; ++k) {
+        double magnitude = 2 * std::abs(x[k]) / n;
+        if (std::abs(magnitude) < 1e-13)
+            magnitude = 0.0;
+        out << magnitude << "\n";
+    }
+}
+
+bool load_sample_data_from_file(std::complex<double>* x, unsigned n, const char* path) {
+    std::ifstream in(path);
+    if (!in) {
+        console::err("File open error\n");
+        return false;
+    }
+    for (unsigned k = 0; k < n; ++k) {
+        double value = 0;
+        if (!(in >> value)) {
+            console::err("File parse error\n");
+            return false;
+        }
+        x[k] = {value, 0.0};
+    }
+    return true;
+}
+
+void set_cout_locale() {
+    const std::locale user_default("");
+    std::locale::global(user_default);
+    std::cout.imbue(user_default);
+}
+
+} // namespace Selvan::MURA

@@ -1,0 +1,224 @@
+#include "Api_Fixture.h"
+#include "C_Stream_Synthesizer.h"
+
+#include <gmock/gmock.h>
+
+#include <thread>
+
+namespace Selvan::MURA {
+namespace {
+
+using namespace Neuropixels;
+using test_support::Log_Capture;
+using test_support::Stdout_Capture;
+
+class ApiAcquisition : public test_support::Api_Fixture {
+protected:
+    // Hardware mode on a box model whose stream sends neural data of all four ports.
+    void open_streaming_box() {
+        synth::Synth_Settings settings;
+        settings.content.np_content = synth::Np_Content::neural;
+        box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+        use_box_model();
+        Stdout_Capture quiet;
+        ASSERT_EQ(openBS(0), SUCCESS);
+    }
+    // Hardware mode on a box model that sends nothing.
+    void open_silent_box() {
+        use_box_model();
+        Stdout_Capture quiet;
+        ASSERT_EQ(openBS(0), SUCCESS);
+    }
+};
+
+TEST_F(ApiAcquisition, ConcurrentStartsStartOnePumpThread) {
+    open_silent_box();
+    Log_Capture capture(1);
+    std::vector<std::thread> starters;
+    for (int port = 1; port <= 4; ++port)
+        starters.emplace_back([port] { EXPECT_EQ(start_acquisition(0, port), SUCCESS); });
+    for (auto& starter : starters)
+        starter.join();
+    ASSERT_TRUE(capture.wait_for(": Main pump thread started"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(capture.count_containing(": Main pump thread started"), 1u);
+    Stdout_Capture quiet;
+    EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
+}
+
+TEST_F(ApiAcquisition, StartEnablesEveryStreamAndFiresTheSoftTrigger) {
+    open_silent_box();
+    box->clear_access_logs();
+    ASSERT_EQ(start_acquisition(0, 1), SUCCESS);
+    const auto writes = box->register_writes_from(0, 0);
+    ASSERT_GE(writes.size(), 3u);
+    EXPECT_EQ(writes[0].value & 0xF, 0xFu);
+    EXPECT_EQ(writes[1].value & 0x200, 0x200u);
+    EXPECT_EQ(writes[2].value & 0x200, 0u);
+    Stdout_Capture quiet;
+    EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
+    EXPECT_EQ(box->control_word() & 0xF, 0u);
+}
+
+TEST_F(ApiAcquisition, StopWithoutStartOnlyLogsItsArguments) {
+    Log_Capture capture(logging::Verbosity_INFO);
+    EXPECT_EQ(stop_acquisition(0, 2), SUCCESS);
+    EXPECT_EQ(capture.texts(), (std::vector<std::string>{"{ stop_acquisition", "slotID : 0, portID : 2",
+                                                         "} stop_acquisition"}));
+}
+
+TEST_F(ApiAcquisition, ReadsDeliverPacketsOfEveryPort) {
+    open_streaming_box();
+    ASSERT_EQ(start_acquisition(0, 1), SUCCESS);
+    std::vector<electrodePacket> packets(20);
+    for (int port = 1; port <= 4; ++port) {
+        int actual = -1;
+        Stdout_Capture quiet;
+        EXPECT_EQ(readElectrodeData(0, port, 0, packets.data(), &actual, 20), SUCCESS);
+        EXPECT_EQ(actual, 20);
+    }
+    int available = -1, headroom = -1;
+    EXPECT_EQ(getElectrodeDataFifoState(0, 1, 0, &available, &headroom), SUCCESS);
+    EXPECT_GE(available, 0);
+    EXPECT_EQ(available + headroom, 500);
+    Stdout_Capture quiet;
+    EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
+}
+
+TEST_F(ApiAcquisition, ReadArgumentsOutsideThePortsFail) {
+    open_silent_box();
+    electrodePacket packet;
+    int actual = 9;
+    EXPECT_EQ(readElectrodeData(0, 1, 0, &packet, &actual, 0), SUCCESS);
+    EXPECT_EQ(actual, 0);
+    actual = 9;
+    EXPECT_EQ(readElectrodeData(0, 5, 0, &packet, &actual, 1), FAILED);
+    EXPECT_EQ(actual, 0);
+    EXPECT_EQ(readElectrodeData(0, 0, 0, &packet, &actual, 1), FAILED);
+    int available = -1, headroom = -1;
+    EXPECT_EQ(getElectrodeDataFifoState(0, 0, 0, &available, &headroom), FAILED);
+    EXPECT_EQ(getElectrodeDataFifoState(0, 2, 0, &available, &headroom), SUCCESS);
+    EXPECT_EQ(available, 0);
+    EXPECT_EQ(headroom, 500);
+}
+
+TEST_F(ApiAcquisition, StopReleasesAReaderBlockedOnAnEmptyQueue) {
+    open_silent_box();
+    ASSERT_EQ(start_acquisition(0, 1), SUCCESS);
+    std::atomic<int> actual = -1;
+    std::atomic<NP_ErrorCode> result = NOTIMPLEMENTED;
+    std::thread reader([&] {
+        std::vector<electrodePacket> packets(3);
+        int count = -1;
+        result = readElectrodeData(0, 3, 0, packets.data(), &count, 3);
+        actual = count;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Stdout_Capture quiet;
+    EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
+    reader.join();
+    EXPECT_EQ(result.load(), SUCCESS);
+    EXPECT_EQ(actual.load(), 0);
+    // The queues are not closed: a new acquisition delivers again.
+    EXPECT_EQ(start_acquisition(0, 1), SUCCESS);
+    EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
+}
+
+TEST_F(ApiAcquisition, CloseReleasesBlockedReadersOfBothKinds) {
+    open_silent_box();
+    ASSERT_EQ(start_acquisition(0, 1), SUCCESS);
+    std::atomic<int> electrode_count = -1, adc_count = -1;
+    std::thread electrode_reader([&] {
+        electrodePacket packet;
+        int count = -1;
+        readElectrodeData(0, 1, 0, &packet, &count, 1);
+        electrode_count = count;
+    });
+    std::thread adc_reader([&] {
+        PacketInfo info[4];
+        int16_t data[48];
+        int count = -1;
+        ADC_readPackets(0, info, data, 12, 4, &count);
+        adc_count = count;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Stdout_Capture quiet;
+    EXPECT_EQ(closeBS(0), SUCCESS);
+    electrode_reader.join();
+    adc_reader.join();
+    EXPECT_EQ(electrode_count.load(), 0);
+    EXPECT_EQ(adc_count.load(), 0);
+    // The acquisition flag is cleared with the pump: a new openBS can start again.
+    ASSERT_EQ(openBS(0), SUCCESS);
+    Log_Capture capture(1);
+    EXPECT_EQ(start_acquisition(0, 1), SUCCESS);
+    EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
+    EXPECT_TRUE(capture.contains(logging::Verbosity_INFO, "Stopping main stream. (0)"));
+}
+
+TEST_F(ApiAcquisition, AdcReadRefusesFewerThanTwelveChannels) {
+    open_streaming_box();
+    PacketInfo info[2];
+    int16_t data[24];
+    int count = -1;
+    EXPECT_EQ(ADC_readPackets(0, info, data, 11, 2, &count), FAILED);
+    EXPECT_EQ(count, 0);
+}
+
+TEST_F(ApiAcquisition, AdcPacketsArriveWithTheirStatus) {
+    open_streaming_box();
+    ASSERT_EQ(start_acquisition(0, 1), SUCCESS);
+    PacketInfo info[8];
+    for (auto& entry : info)
+        entry = {77, 77, 77};
+    int16_t data[96];
+    int count = -1;
+    EXPECT_EQ(ADC_readPackets(0, info, data, 12, 8, &count), SUCCESS);
+    EXPECT_EQ(count, 8);
+    EXPECT_EQ(info[7].Timestamp, 0u);
+    EXPECT_EQ(info[7].payloadlength, 0u);
+    Stdout_Capture quiet;
+    EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
+}
+
+TEST_F(ApiAcquisition, AFailingDeviceEndsThePumpAndStopDoesNotWait) {
+    open_streaming_box();
+    box->stream().set_read_fails(true);
+    Log_Capture capture(1);
+    ASSERT_EQ(start_acquisition(0, 2), SUCCESS);
+    EXPECT_TRUE(capture.wait_for("error in main pump thread (0,2)"));
+    Stdout_Capture quiet;
+    EXPECT_EQ(stop_acquisition(0, 2), SUCCESS);
+    EXPECT_FALSE(capture.contains("Waiting main pump to stop. (0)"));
+}
+
+TEST_F(ApiAcquisition, ThroughputIsReportedOnTheFirstReadOfAPort) {
+    open_streaming_box();
+    ASSERT_EQ(start_acquisition(0, 1), SUCCESS);
+    electrodePacket packet;
+    int actual = 0;
+    Stdout_Capture out;
+    readElectrodeData(0, 4, 0, &packet, &actual, 1);
+    readElectrodeData(0, 4, 0, &packet, &actual, 1);
+    const std::string printed = out.take();
+    EXPECT_NE(printed.find("1 electrode packet transferred. NP port : 3, data : "), std::string::npos);
+    EXPECT_EQ(printed.find("electrode packet transferred"), printed.rfind("electrode packet transferred"));
+    Stdout_Capture quiet;
+    EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
+}
+
+// A host that exits while acquisition runs must neither abort nor hang.
+TEST_F(ApiAcquisition, ProcessExitDuringAcquisitionEndsCleanly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            open_streaming_box();
+            start_acquisition(0, 1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+} // namespace
+} // namespace Selvan::MURA
