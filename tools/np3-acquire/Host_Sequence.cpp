@@ -1,0 +1,154 @@
+#include "Host_Sequence.h"
+
+#include <atomic>
+#include <fmt/format.h>
+#include <thread>
+
+namespace Selvan::MURA::host {
+namespace {
+
+using namespace Neuropixels;
+
+constexpr int SLOT = 0;
+constexpr int DOCK = 0;
+constexpr int REFERENCE_CHANNEL = 191;
+
+// Runs one API call; the first failure ends the sequence.
+class Step_Runner {
+public:
+    explicit Step_Runner(Host_Result& result)
+        : m_result(result) {}
+    bool operator()(const char* call, NP_ErrorCode code) {
+        if (code != SUCCESS && m_result.ok) {
+            m_result.ok = false;
+            m_result.failure =
+                fmt::format("{} returned {} ({})", call, static_cast<int>(code), getErrorMessage(code));
+        }
+        return m_result.ok;
+    }
+
+private:
+    Host_Result& m_result;
+};
+
+bool configure_port(int port, const Host_Options& options, Host_Result& result) {
+    Step_Runner step(result);
+    Probe_Identity& identity = result.identities[static_cast<size_t>(port - 1)];
+    char text[64] = {};
+    if (!step("openPort", openPort(SLOT, port)) || !step("readHSPN", readHSPN(SLOT, port, text, sizeof text)))
+        return false;
+    identity.headstage_part_number = text;
+    if (!step("readProbeSN", readProbeSN(SLOT, port, DOCK, &identity.probe_serial_number)) ||
+        !step("readProbePN", readProbePN(SLOT, port, DOCK, text, sizeof text)))
+        return false;
+    identity.probe_part_number = text;
+    if (!step("openProbe", openProbe(SLOT, port, DOCK)) || !step("init", init(SLOT, port, DOCK)) ||
+        !step("setOPMODE", setOPMODE(SLOT, port, DOCK, RECORDING)))
+        return false;
+    if (!options.adc_calibration_file.empty() &&
+        !step("setADCCalibration", setADCCalibration(SLOT, port, options.adc_calibration_file.c_str())))
+        return false;
+    if (!options.gain_calibration_file.empty() &&
+        !step("setGainCalibration",
+              setGainCalibration(SLOT, port, DOCK, options.gain_calibration_file.c_str())))
+        return false;
+    for (int channel = 0; channel < NP1_PROBE_CHANNEL_COUNT; ++channel) {
+        if (channel != REFERENCE_CHANNEL &&
+            !step("selectElectrode", selectElectrode(SLOT, port, DOCK, channel, 0, 0)))
+            return false;
+        if (!step("setReference", setReference(SLOT, port, DOCK, channel, 0, EXT_REF, 0)) ||
+            !step("setGain", setGain(SLOT, port, DOCK, channel, 4, 0)) ||
+            !step("setAPCornerFrequency", setAPCornerFrequency(SLOT, port, DOCK, channel, false)))
+            return false;
+    }
+    return step("writeProbeConfiguration", writeProbeConfiguration(SLOT, port, DOCK, true));
+}
+
+void read_port(int port, const Host_Options& options, const std::atomic<bool>& stopping, uint64_t& packets) {
+    std::vector<electrodePacket> buffer(static_cast<size_t>(options.packets_per_read));
+    while (!stopping && (options.packets_per_port == 0 || packets < options.packets_per_port)) {
+        int wanted = options.packets_per_read;
+        if (options.packets_per_port != 0)
+            wanted = static_cast<int>(
+                std::min<uint64_t>(static_cast<uint64_t>(wanted), options.packets_per_port - packets));
+        int actual = 0;
+        if (readElectrodeData(SLOT, port, DOCK, buffer.data(), &actual, wanted) != SUCCESS)
+            return;
+        for (int i = 0; i < actual; ++i) {
+            if (options.on_packet)
+                options.on_packet(port, buffer[static_cast<size_t>(i)]);
+        }
+        packets += static_cast<uint64_t>(actual);
+        int available = 0;
+        int headroom = 0;
+        getElectrodeDataFifoState(SLOT, port, DOCK, &available, &headroom);
+        if (actual < wanted && stopping)
+            return;
+    }
+}
+
+void read_adc(const Host_Options& options, const std::atomic<bool>& stopping, uint64_t& packets) {
+    constexpr int PER_READ = 32;
+    PacketInfo info[PER_READ];
+    int16_t samples[PER_READ * 12];
+    while (!stopping && (options.adc_packets == 0 || packets < options.adc_packets)) {
+        int wanted = PER_READ;
+        if (options.adc_packets != 0)
+            wanted = static_cast<int>(std::min<uint64_t>(PER_READ, options.adc_packets - packets));
+        int read = 0;
+        if (ADC_readPackets(SLOT, info, samples, 12, wanted, &read) != SUCCESS)
+            return;
+        packets += static_cast<uint64_t>(read);
+    }
+}
+
+} // namespace
+
+Host_Result run_host_sequence(const Host_Options& options) {
+    Host_Result result;
+    Step_Runner step(result);
+    basestationID devices[1];
+    if (getDeviceList(devices, 1) < 1) {
+        result.ok = false;
+        result.failure = "getDeviceList found no basestation";
+        return result;
+    }
+    if (!step("openBS", openBS(SLOT)))
+        return result;
+    for (int port : options.ports) {
+        if (!configure_port(port, options, result)) {
+            closeBS(SLOT);
+            return result;
+        }
+    }
+    if (!step("setSWTrigger", setSWTrigger(SLOT)) || !step("arm", arm(SLOT)) ||
+        !step("start_acquisition",
+              start_acquisition(SLOT, options.ports.empty() ? 1 : options.ports.front()))) {
+        closeBS(SLOT);
+        return result;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::atomic<bool> stopping{false};
+    std::vector<std::thread> readers;
+    for (int port : options.ports)
+        readers.emplace_back(read_port, port, std::cref(options), std::cref(stopping),
+                             std::ref(result.packets[static_cast<size_t>(port - 1)]));
+    std::thread adc_reader(read_adc, std::cref(options), std::cref(stopping), std::ref(result.adc_packets));
+    if (options.packets_per_port != 0) {
+        for (auto& reader : readers)
+            reader.join();
+        readers.clear();
+    } else {
+        std::this_thread::sleep_for(options.duration);
+    }
+    stopping = true;
+    step("stop_acquisition", stop_acquisition(SLOT, options.ports.empty() ? 1 : options.ports.front()));
+    for (auto& reader : readers)
+        reader.join();
+    adc_reader.join();
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    step("closeBS", closeBS(SLOT));
+    return result;
+}
+
+} // namespace Selvan::MURA::host
