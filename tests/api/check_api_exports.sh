@@ -4,23 +4,23 @@
 set -eu
 library=$1
 table=$2
-exports=$(nm -D --defined-only "$library" | awk '$2 == "T" { print $3 }')
-demangled=$(printf '%s\n' "$exports" | c++filt)
-missing=0
-section=""
-while IFS= read -r line; do
-    case "$line" in
-        "#"*|"") continue ;;
-        "[C++]") section=cpp; continue ;;
-        "[C]") section=c; continue ;;
-    esac
-    name=$(printf '%s' "$line" | awk -F'|' '{ gsub(/ /, "", $2); print $2 }')
-    if [ "$section" = cpp ]; then
-        printf '%s\n' "$demangled" | grep -q "^Neuropixels::$name(" || { echo "not exported: Neuropixels::$name"; missing=1; }
-    else
-        printf '%s\n' "$exports" | grep -qx "$name" || { echo "not exported: $name"; missing=1; }
-    fi
-done < "$table"
-count=$(grep -c '|' "$table")
-[ $missing -eq 0 ] && echo "all $count functions of the table are exported"
-exit $missing
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+nm -D --defined-only "$library" | awk '$2 == "T" { print $3 }' > "$work/exports"
+c++filt < "$work/exports" | sed -n 's/^Neuropixels::\([A-Za-z0-9_]*\)(.*/\1/p' | sort -u > "$work/cpp_exported"
+grep -v '^Neuropixels::' "$work/exports" | sort -u > "$work/c_exported"
+awk -F'|' '
+    /^\[C\+\+\]/ { section = "cpp"; next }
+    /^\[C\]/ { section = "c"; next }
+    /^#/ || NF < 4 { next }
+    { gsub(/ /, "", $2); print $2 > (section == "cpp" ? "'"$work"'/cpp_expected" : "'"$work"'/c_expected") }
+' "$table"
+sort -u -o "$work/cpp_expected" "$work/cpp_expected"
+sort -u -o "$work/c_expected" "$work/c_expected"
+missing_cpp=$(comm -23 "$work/cpp_expected" "$work/cpp_exported")
+missing_c=$(comm -23 "$work/c_expected" "$work/c_exported")
+status=0
+for name in $missing_cpp; do echo "not exported: Neuropixels::$name"; status=1; done
+for name in $missing_c; do echo "not exported: $name"; status=1; done
+[ $status -eq 0 ] && echo "all $(cat "$work/cpp_expected" "$work/c_expected" | wc -l) functions of the table are exported"
+exit $status

@@ -149,7 +149,10 @@ TEST_F(Streaming, EveryTwoHundredFiftySixthReadIsAnnounced) {
     settings.np_ports = {0};
     settings.rhd = false;
     box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
-    box->stream().set_read_sizes({64});
+    // Each pump gets one 64-byte read, then reads that deliver nothing.
+    std::vector<uint32_t> sizes = {64};
+    sizes.insert(sizes.end(), testing::CP_Box_Model_MURA_Controller::ZERO_READ_LIMIT, 0);
+    box->stream().set_read_sizes(sizes);
     Stdout_Capture out;
     library->prepare_for_streaming();
     library->enable_streaming(true, {0}, false, {}, false);
@@ -157,8 +160,8 @@ TEST_F(Streaming, EveryTwoHundredFiftySixthReadIsAnnounced) {
         ASSERT_TRUE(library->pump_data_to_demux());
     const std::string printed = out.take();
     EXPECT_EQ(printed.find("A:"), printed.rfind("A:"));
-    EXPECT_NE(printed.find("A:1048576 byte read from device\n"), std::string::npos);
-    EXPECT_EQ(library->get_total_bytes_pumped(), 256u * 1048576);
+    EXPECT_NE(printed.find("A:64 byte read from device\n"), std::string::npos);
+    EXPECT_EQ(library->get_total_bytes_pumped(), 256u * 64);
 }
 
 TEST_F(Streaming, FailingDeviceReadEndsThePumpAtErrorLevelThree) {

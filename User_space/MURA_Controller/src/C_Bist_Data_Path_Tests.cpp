@@ -100,8 +100,11 @@ bool execute_psb_test(MURA_Controller_Library* library, unsigned port) {
                      tester->successful_comparison_count(), tester->failed_comparison_count());
     }
     console::out("End of Bist PSB test\n");
-    return tester->failed_comparison_count() <= PSB_PASS_MAX_FAILURES &&
-           tester->successful_comparison_count() >= PSB_PASS_MIN_SUCCESSES;
+    return psb_comparison_passed(tester->successful_comparison_count(), tester->failed_comparison_count());
+}
+
+bool psb_comparison_passed(uint32_t successful, uint32_t failed) {
+    return failed <= PSB_PASS_MAX_FAILURES && successful >= PSB_PASS_MIN_SUCCESSES;
 }
 
 bool check_signal_frequency(const std::shared_ptr<L2_Sample_Accumulator>& accumulator, unsigned n) {

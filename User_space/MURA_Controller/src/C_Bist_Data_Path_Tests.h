@@ -2,6 +2,7 @@
 
 #include "Export.h"
 
+#include <cstdint>
 #include <memory>
 
 namespace Selvan::MURA {
@@ -18,6 +19,8 @@ MURA_EXPORT bool execute_psb_test(MURA_Controller_Library* library, unsigned por
 // The probe sends its pixel test signal; every channel's dominant frequency must lie between
 // 1150 and 1300 Hz, in one of five trials of 1024 AP samples.
 MURA_EXPORT bool execute_bist_signal_test(MURA_Controller_Library* library, unsigned port);
+// The PSB test passes with more than 10 matching blocks and fewer than 10 mismatching ones.
+MURA_EXPORT bool psb_comparison_passed(uint32_t successful, uint32_t failed);
 MURA_EXPORT bool check_signal_frequency(const std::shared_ptr<L2_Sample_Accumulator>& accumulator,
                                         unsigned n);
 

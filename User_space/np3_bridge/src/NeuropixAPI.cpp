@@ -213,6 +213,8 @@ void stop_pump_thread(int slot_id, bool log_waits) {
     using namespace std::chrono;
     Adapter_State& s = state();
     s.stop_main_pump = true;
+    if (!s.main_pump_thread)
+        return;
     const auto start = steady_clock::now();
     auto next_report = start;
     while (!s.main_pump_ended && steady_clock::now() - start < PUMP_STOP_TIMEOUT) {
@@ -222,8 +224,6 @@ void stop_pump_thread(int slot_id, bool log_waits) {
         }
         std::this_thread::sleep_for(milliseconds(2));
     }
-    if (!s.main_pump_thread)
-        return;
     if (!s.main_pump_ended) {
         logging::error("The main pump thread did not stop within %d s",
                        static_cast<int>(PUMP_STOP_TIMEOUT.count()));
