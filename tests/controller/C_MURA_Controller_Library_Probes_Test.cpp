@@ -423,15 +423,7 @@ TEST_F(ProbeBringUp, HostThreadsOnDifferentPortsDoNotInterleaveOnTheTunnel) {
 
 // --- simulation answers ---
 
-class ProbeBringUpInSimulation : public test_support::Box_Fixture {
-protected:
-    void SetUp() override {
-        Stdout_Capture quiet;
-        library = std::make_unique<MURA_Controller_Library>(true);
-        library->open();
-        library->pre_init(true);
-    }
-};
+using ProbeBringUpInSimulation = test_support::Simulated_Library_Fixture;
 
 TEST_F(ProbeBringUpInSimulation, IdentificationAnswersAreFixed) {
     char text[32];

@@ -270,19 +270,8 @@ TEST_F(Streaming, TriggersAndTtlLines) {
                             Register_Access{0x1054, 0xABCD}));
 }
 
-class SimulatedStreaming : public test_support::Box_Fixture {
+class SimulatedStreaming : public test_support::Simulated_Library_Fixture {
 protected:
-    void SetUp() override {
-        Stdout_Capture quiet;
-        library = std::make_unique<MURA_Controller_Library>(true);
-        library->open();
-        library->pre_init(true);
-    }
-    void TearDown() override {
-        Stdout_Capture quiet;
-        library.reset();
-        Box_Fixture::TearDown();
-    }
     Scratch_Directory scratch;
 };
 

@@ -182,20 +182,7 @@ TEST_F(SignalSelfTest, NoDataEndsEachTrialInsteadOfPumpingForever) {
     EXPECT_FALSE(library->bist_Signal(0));
 }
 
-class SimulatedSelfTests : public test_support::Box_Fixture {
-protected:
-    void SetUp() override {
-        Stdout_Capture quiet;
-        library = std::make_unique<MURA_Controller_Library>(true);
-        library->open();
-        library->pre_init(true);
-    }
-    void TearDown() override {
-        Stdout_Capture quiet;
-        library.reset();
-        Box_Fixture::TearDown();
-    }
-};
+using SimulatedSelfTests = test_support::Simulated_Library_Fixture;
 
 TEST_F(SimulatedSelfTests, DataPathTestsPassOnTheirShippedRecordings) {
     Stdout_Capture out;

@@ -54,4 +54,16 @@ protected:
     Pause_Recorder pauses;
 };
 
+// The library in simulation mode (the simulated device, not the box model), opened and
+// pre-initialised.
+class Simulated_Library_Fixture : public Box_Fixture {
+protected:
+    void SetUp() override {
+        Stdout_Capture quiet;
+        library = std::make_unique<MURA_Controller_Library>(true);
+        library->open();
+        library->pre_init(true);
+    }
+};
+
 } // namespace Selvan::MURA::test_support
