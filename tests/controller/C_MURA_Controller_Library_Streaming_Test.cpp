@@ -250,12 +250,19 @@ TEST_F(Streaming, ADemuxThreadThatNeverFinishesIsLeftRunningInsteadOfHangingTheH
     stuck->wait_until_stuck();
     Log_Capture capture;
     library->set_demux_finish_timeout(50ms);
+    const auto& abandoned = library->get_demux();
     library->stop_main_demux_thread();
     EXPECT_TRUE(capture.contains(logging::Verbosity_ERROR,
                                  "The main demux thread did not finish within 50 ms; it is left running"));
     // The library goes on with a fresh demultiplexer and can be destroyed without waiting.
+    EXPECT_NE(&library->get_demux(), &abandoned);
     EXPECT_FALSE(library->get_demux().is_finished());
+    // Once unblocked, the set-aside demultiplexer still winds down and joins its workers.
     stuck->release();
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!abandoned.is_finished() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(abandoned.is_finished());
 }
 
 TEST_F(Streaming, TriggersAndTtlLines) {

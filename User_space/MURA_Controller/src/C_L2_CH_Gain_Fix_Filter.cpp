@@ -83,7 +83,8 @@ bool C_L2_CH_Gain_Fix_Filter::load_gain_calibration_file(const char* path) {
         "Gain data loaded.\nCreating default 1:1 mapping for the shank pixels ( Bank A Selection )\n");
     for (uint32_t channel = 0; channel < CHANNEL_COUNT; ++channel)
         m_electrode_of_channel[channel] = static_cast<uint16_t>(channel);
-    m_tables.store(std::move(tables));
+    const std::lock_guard lock(m_pointer_mutex);
+    m_tables = std::move(tables);
     return true;
 }
 
@@ -98,15 +99,27 @@ void C_L2_CH_Gain_Fix_Filter::select_bank(uint32_t channel, uint16_t bank) {
 }
 
 void C_L2_CH_Gain_Fix_Filter::set_downstream_listener(std::weak_ptr<demux::I_L2_Demux_CH_Results> listener) {
-    m_downstream.store(std::move(listener));
+    const std::lock_guard lock(m_pointer_mutex);
+    m_downstream = std::move(listener);
 }
 
 std::weak_ptr<demux::I_L2_Demux_CH_Results> C_L2_CH_Gain_Fix_Filter::get_downstream_listener() const {
-    return m_downstream.load();
+    const std::lock_guard lock(m_pointer_mutex);
+    return m_downstream;
+}
+
+std::shared_ptr<const C_L2_CH_Gain_Fix_Filter::Gain_Tables> C_L2_CH_Gain_Fix_Filter::current_tables() const {
+    const std::lock_guard lock(m_pointer_mutex);
+    return m_tables;
+}
+
+std::shared_ptr<demux::I_L2_Demux_CH_Results> C_L2_CH_Gain_Fix_Filter::current_listener() const {
+    const std::lock_guard lock(m_pointer_mutex);
+    return m_downstream.lock();
 }
 
 float C_L2_CH_Gain_Fix_Filter::ap_factor(uint32_t gain_index, uint32_t electrode) const {
-    const auto tables = m_tables.load();
+    const auto tables = current_tables();
     return tables ? tables->ap.at(gain_index).at(electrode) : 0.0f;
 }
 
@@ -125,13 +138,13 @@ void C_L2_CH_Gain_Fix_Filter::correct(Block& block, const Factor_Table& factors,
 }
 
 void C_L2_CH_Gain_Fix_Filter::publish(Block& block, bool ap) {
-    const auto listener = m_downstream.load().lock();
+    const auto listener = current_listener();
     if (!listener) {
         console::out(ap ? "C_L2_CH_Gain_Fix_Filter has no ap listener\n"
                         : "C_L2_CH_Gain_Fix_Filter has no lp listener\n");
         return;
     }
-    if (const auto tables = m_tables.load())
+    if (const auto tables = current_tables())
         correct(block, ap ? tables->ap : tables->lfp, ap ? m_ap_gain_of_channel : m_lfp_gain_of_channel);
     if (ap)
         listener->publish_ap_ch_data(block);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 namespace Selvan::MURA {
 
@@ -16,8 +17,9 @@ namespace Selvan::MURA {
 // calibration file has been loaded.
 //
 // The correction runs on the port's worker thread while the API thread may load a file or
-// change a channel's bank or gains: a load replaces the whole table set at once, and the
-// per-channel settings are single atomic words, so a block never sees a torn value.
+// change a channel's bank or gains: a load replaces the whole table set at once (the worker
+// takes its own reference under a short lock), and the per-channel settings are single atomic
+// words, so a block never sees a torn value.
 class MURA_EXPORT C_L2_CH_Gain_Fix_Filter : public demux::I_L2_Demux_CH_Results {
 public:
     static constexpr uint32_t CHANNEL_COUNT = 384;
@@ -38,7 +40,7 @@ public:
     void publish_ap_ch_data(Block& block) override;
     void publish_lp_ch_data(Block& block) override;
 
-    bool is_gain_data_loaded() const { return m_tables.load() != nullptr; }
+    bool is_gain_data_loaded() const { return current_tables() != nullptr; }
     uint16_t electrode_of_channel(uint32_t channel) const {
         return m_electrode_of_channel.at(channel).load();
     }
@@ -54,12 +56,15 @@ private:
 
     void correct(Block& block, const Factor_Table& factors, const Channel_Settings& gain_indices) const;
     void publish(Block& block, bool ap);
+    std::shared_ptr<const Gain_Tables> current_tables() const;
+    std::shared_ptr<demux::I_L2_Demux_CH_Results> current_listener() const;
 
-    std::atomic<std::shared_ptr<const Gain_Tables>> m_tables;
-    std::array<std::atomic<uint16_t>, ELECTRODE_COUNT> m_electrode_of_channel{};
+    mutable std::mutex m_pointer_mutex; // guards m_tables and m_downstream
+    std::shared_ptr<const Gain_Tables> m_tables;
+    std::weak_ptr<demux::I_L2_Demux_CH_Results> m_downstream;
+    std::array<std::atomic<uint16_t>, CHANNEL_COUNT> m_electrode_of_channel{};
     Channel_Settings m_ap_gain_of_channel{};
     Channel_Settings m_lfp_gain_of_channel{};
-    std::atomic<std::weak_ptr<demux::I_L2_Demux_CH_Results>> m_downstream;
 };
 
 } // namespace Selvan::MURA
