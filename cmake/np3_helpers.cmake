@@ -3,7 +3,7 @@
 function(np3_add_test_executable name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/test_main.cpp)
-  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   if("threads" IN_LIST ARG_LABELS)
     set_property(GLOBAL APPEND PROPERTY NP3_THREADED_TEST_TARGETS ${name})

@@ -86,6 +86,21 @@ TEST_F(ApiLifecycle, FailingBringUpReportsVersionMismatch) {
     EXPECT_EQ(openBS(0), VERSION_MISMATCH);
 }
 
+// The platform's own device class, with no box in the machine: the open fails cleanly and the
+// host goes on.
+TEST_F(ApiLifecycle, WithoutABoxTheHardwareOpenFails) {
+    Stdout_Capture out;
+    Stderr_Capture err;
+    EXPECT_EQ(openBS(0), VERSION_MISMATCH);
+    EXPECT_EQ(VERSION_MISMATCH, 5);
+#if defined(_WIN32)
+    EXPECT_NE(out.take().find("Devices found: 0\n"), std::string::npos);
+#else
+    EXPECT_NE(err.take().find("Error opening device /dev/xdma0_user"), std::string::npos);
+#endif
+    EXPECT_EQ(openPort(0, 1), FAILED);
+}
+
 TEST_F(ApiLifecycle, MissingRecordingFailsTheOpen) {
     write_marker("MURA_NPAPI_ADAPTER_SIM", "absent.bin");
     Stdout_Capture out;

@@ -289,9 +289,11 @@ TEST_F(MainDemux, ListenerFailureLosesTheRestOfThatBufferOnly) {
     start();
     push(synthesizer.next_ticks(2 * 1792 + 1));
     finish();
+    const std::string errors = without_rhd_stop_report(err.take());
+    out.take();
     // The next buffer starts 1,792 super frames after the first: its first frame counter shows
     // the frames that were lost with the rest of the first buffer.
-    EXPECT_EQ(without_rhd_stop_report(err.take()),
+    EXPECT_EQ(errors,
               "NP0 worker : exception while decoding a block, rest of the block dropped : boom\n"
               "check_frame_number_continuity failed, current counter (two part) : 22 768, prev counter : 12\n"
               " stream DW counter discontiutiy. Prev DW counter : 12, current DW counter : 23296\n");

@@ -1,3 +1,4 @@
+#include "Aligned_Memory.h"
 #include "I_InputDataStream.h"
 #include "L2_MURA_Configurator.h"
 #include "M_DataStream.h"
@@ -306,12 +307,12 @@ protected:
         gpio = std::make_unique<GPIO_Module>(0, &bus);
         configurator = std::make_unique<MURA_Configurator>(gpio.get());
         data_stream = std::make_unique<M_DataStream>(nullptr, &stream, configurator.get());
-        buffer = static_cast<uint8_t*>(std::aligned_alloc(4096, 8192));
+        buffer = static_cast<uint8_t*>(aligned_allocate(4096, 8192));
     }
     void TearDown() override {
         Stdout_Capture quiet;
         data_stream.reset();
-        std::free(buffer);
+        aligned_release(buffer);
     }
     Recording_Bus bus;
     Recording_Stream stream;

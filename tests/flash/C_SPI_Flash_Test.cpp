@@ -306,7 +306,7 @@ TEST_F(FlashOnBoxModel, NullOrDirectoryPathCountsAsMissing) {
     Stderr_Capture err;
     Stdout_Capture out;
     EXPECT_FALSE(flash.program_flash(nullptr, 0, true, false));
-    EXPECT_FALSE(flash.program_flash(scratch.path().c_str(), 0, true, false));
+    EXPECT_FALSE(flash.program_flash(scratch.path().string().c_str(), 0, true, false));
     EXPECT_EQ(out.take(), "Dosya acilamaldi\nDosya acilamaldi\n");
     EXPECT_EQ(err.take(), "File coundn't be opened\nFile coundn't be opened\n");
     EXPECT_TRUE(spi_writes().empty());

@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <numbers>
+#include <optional>
 #include <sstream>
+#include <stdexcept>
 #include <vector>
 
 namespace Selvan::MURA {
@@ -101,10 +103,28 @@ TEST(SampleFile, TooFewNumbersOrNoFileAreReported) {
     EXPECT_EQ(err.take(), "File parse error\nFile open error\n");
 }
 
-TEST(CoutLocale, TheDefaultLocaleIsInstalled) {
-    set_cout_locale();
-    EXPECT_EQ(std::locale().name(), std::locale("").name());
-    EXPECT_EQ(std::cout.getloc().name(), std::locale("").name());
+std::optional<std::locale> user_default_locale() {
+    try {
+        return std::locale("");
+    } catch (const std::runtime_error&) {
+        return std::nullopt;
+    }
+}
+
+TEST(CoutLocale, TheDefaultLocaleIsInstalledWhereTheRuntimeHasIt) {
+    const auto user_default = user_default_locale();
+    const std::string before = std::locale().name();
+    Stderr_Capture err;
+    EXPECT_NO_THROW(set_cout_locale());
+    const std::string message = err.take();
+    if (user_default) {
+        EXPECT_EQ(std::locale().name(), user_default->name());
+        EXPECT_EQ(std::cout.getloc().name(), user_default->name());
+        EXPECT_EQ(message, "");
+    } else {
+        EXPECT_EQ(std::locale().name(), before);
+        EXPECT_EQ(message.rfind("set_cout_locale: the user's default locale is not available (", 0), 0u);
+    }
 }
 
 } // namespace

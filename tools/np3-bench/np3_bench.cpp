@@ -26,8 +26,17 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
+#if defined(_WIN32)
+#define NOMINMAX
+#include <windows.h>
+
+#include <psapi.h> // after windows.h, whose types it uses
+constexpr const char* NULL_DEVICE = "NUL";
+#else
+#include <sys/resource.h>
+constexpr const char* NULL_DEVICE = "/dev/null";
+#endif
 
 namespace {
 
@@ -43,6 +52,25 @@ struct Options {
     uint32_t max_queued = 4;
 };
 
+#if defined(_WIN32)
+double seconds_of(const FILETIME& time) {
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime) * 1e-7;
+}
+
+double cpu_seconds() {
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    return seconds_of(kernel) + seconds_of(user);
+}
+
+double peak_resident_mib() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return 0;
+    return counters.PeakWorkingSetSize / (1024.0 * 1024.0);
+}
+#else
 double cpu_seconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -55,6 +83,7 @@ double peak_resident_mib() {
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024.0;
 }
+#endif
 
 // A whole number of 256-tick periods keeps every stream's 8-bit row counter continuous across
 // the loop of the recording; the frame counters restart, which the decoder reports once per loop.
@@ -86,7 +115,7 @@ double memcpy_seconds(const std::vector<uint8_t>& recording, uint64_t total_byte
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// Standard output and error of the library (statistics and decoder messages) go to /dev/null
+// Standard output and error of the library (statistics and decoder messages) go to the null device
 // while the pipeline runs; the report is written afterwards.
 class Silenced_Output {
 public:
@@ -94,7 +123,7 @@ public:
         std::fflush(nullptr);
         m_out = ::dup(1);
         m_err = ::dup(2);
-        const int null = ::open("/dev/null", O_WRONLY);
+        const int null = ::open(NULL_DEVICE, O_WRONLY);
         ::dup2(null, 1);
         ::dup2(null, 2);
         ::close(null);

@@ -1,6 +1,10 @@
 #include "A_MURA_Controller.h"
 
+#if defined(_WIN32)
+#include "CP_Win_MURA_Controller.h"
+#else
 #include "CP_Linux_MURA_Controller.h"
+#endif
 #include "CP_Sim_MURA_Controller.h"
 #include "Console.h"
 #include "L2_MURA_Configurator.h"
@@ -31,7 +35,11 @@ A_MURA_Controller::Instance_Factory current_factory() {
 std::shared_ptr<A_MURA_Controller> make_platform_controller(bool simulation) {
     if (simulation)
         return std::make_shared<CP_Sim_MURA_Controller>();
+#if defined(_WIN32)
+    return std::make_shared<CP_Win_MURA_Controller>();
+#else
     return std::make_shared<CP_Linux_MURA_Controller>();
+#endif
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -15,9 +16,11 @@ namespace Selvan::MURA {
 CP_Linux_MURA_Controller::CP_Linux_MURA_Controller()
     : CP_Linux_MURA_Controller("/dev/xdma0_user", "/dev/xdma0_c2h_0") {}
 
-CP_Linux_MURA_Controller::CP_Linux_MURA_Controller(std::string register_path, std::string stream_path)
+CP_Linux_MURA_Controller::CP_Linux_MURA_Controller(std::string register_path, std::string stream_path,
+                                                   Stream_Read_Call read_call)
     : m_register_path(std::move(register_path))
-    , m_stream_path(std::move(stream_path)) {}
+    , m_stream_path(std::move(stream_path))
+    , m_read_call(std::move(read_call)) {}
 
 CP_Linux_MURA_Controller::~CP_Linux_MURA_Controller() {
     console::out("CP_Linux_MURA_Controller dtor, closing driver connection\n");
@@ -100,31 +103,34 @@ bool CP_Linux_MURA_Controller::prepare_for_read(uint8_t* buffer, uint32_t length
 }
 
 uint32_t CP_Linux_MURA_Controller::read_stream(uint64_t, bool wait_for_full) {
-    if (m_stream_length == 0 || !m_stream_buffer)
-        return 0;
-    uint32_t done = 0;
-    uint32_t issues = 0;
-    do {
-        const ssize_t delivered = ::read(m_stream_descriptor, m_stream_buffer + done, m_stream_length - done);
-        if (delivered < 0) {
-            if (errno == EINTR)
-                continue;
-            console::err("ReadFile from device failed: {}", errno);
-            throw std::runtime_error("c2h transfer failed");
-        }
-        done += static_cast<uint32_t>(delivered);
-        ++issues;
-        if (!wait_for_full)
-            break;
-        if (issues > READ_ISSUE_LIMIT) {
-            console::err("Read timeout.\n");
-            console::out("{} read_issue_counter.\n", issues);
-            return done;
-        }
-    } while (done < m_stream_length);
-    if (issues > READ_ISSUE_REPORT_THRESHOLD)
-        console::out("{} read_issue_counter.\n", issues);
-    return done;
+    const uint32_t time_limit_ms = read_time_limit_ms(m_stream_timeout_ms);
+    return read_stream_into(m_stream_buffer, m_stream_length, wait_for_full,
+                            [&](uint8_t* destination, uint32_t length) {
+                                return m_read_call(m_stream_descriptor, destination, length, time_limit_ms);
+                            });
+}
+
+// A stalled driver must not hold the pump thread for ever: the read only starts once poll
+// reports data (or an error, which the read then returns). Interrupted calls are repeated.
+Stream_Read_Result CP_Linux_MURA_Controller::poll_and_read(int descriptor, uint8_t* destination,
+                                                           uint32_t length, uint32_t time_limit_ms) {
+    using Status = Stream_Read_Result::Status;
+    pollfd watched{descriptor, POLLIN, 0};
+    int ready = 0;
+    do
+        ready = ::poll(&watched, 1, static_cast<int>(time_limit_ms));
+    while (ready < 0 && errno == EINTR);
+    if (ready < 0)
+        return {Status::failed, 0, errno};
+    if (ready == 0)
+        return {Status::timed_out, 0, 0};
+    ssize_t delivered = 0;
+    do
+        delivered = ::read(descriptor, destination, length);
+    while (delivered < 0 && errno == EINTR);
+    if (delivered < 0)
+        return {Status::failed, 0, errno};
+    return {Status::delivered, static_cast<uint32_t>(delivered), 0};
 }
 
 void CP_Linux_MURA_Controller::write_xdma_register(uint32_t, uint32_t) {

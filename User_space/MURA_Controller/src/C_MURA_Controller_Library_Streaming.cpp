@@ -5,6 +5,7 @@
 #include "C_MURA_Controller_Library.h"
 
 #include "A_MURA_Controller.h"
+#include "Aligned_Memory.h"
 #include "C_Async_PSB_And_RHD_Demux.h"
 #include "C_L2_CH_Gain_Fix_Filter.h"
 #include "Console.h"
@@ -53,7 +54,7 @@ uint32_t distinct_rhd_streams(const std::vector<uint32_t>& streams) {
 } // namespace
 
 void MURA_Controller_Library::Aligned_Free::operator()(uint8_t* buffer) const {
-    std::free(buffer);
+    aligned_release(buffer);
 }
 
 // --- listeners ---
@@ -115,7 +116,7 @@ void MURA_Controller_Library::prepare_for_streaming() {
         return;
     }
     logging::info("m_page_aligned_recv_buffer_size = %d", RECEIVE_BUFFER_SIZE);
-    auto* buffer = static_cast<uint8_t*>(std::aligned_alloc(RECEIVE_BUFFER_ALIGNMENT, RECEIVE_BUFFER_SIZE));
+    auto* buffer = static_cast<uint8_t*>(aligned_allocate(RECEIVE_BUFFER_ALIGNMENT, RECEIVE_BUFFER_SIZE));
     if (!buffer)
         throw std::bad_alloc();
     m_page_aligned_recv_buffer.reset(buffer);

@@ -7,6 +7,7 @@
 #include <iostream>
 #include <locale>
 #include <numbers>
+#include <stdexcept>
 #include <vector>
 
 namespace Selvan::MURA {
@@ -78,10 +79,18 @@ bool load_sample_data_from_file(std::complex<double>* x, unsigned n, const char*
     return true;
 }
 
+// Some C++ runtimes (mingw-w64's among them) know no locale but "C" and refuse the user's
+// default with an exception, which must not reach the host: the current locale then stays.
 void set_cout_locale() {
-    const std::locale user_default("");
-    std::locale::global(user_default);
-    std::cout.imbue(user_default);
+    try {
+        const std::locale user_default("");
+        std::locale::global(user_default);
+        std::cout.imbue(user_default);
+    } catch (const std::runtime_error& error) {
+        console::err(
+            "set_cout_locale: the user's default locale is not available ({}); the current one stays\n",
+            error.what());
+    }
 }
 
 } // namespace Selvan::MURA
