@@ -1,6 +1,6 @@
-// The mock is exercised the way a host uses it: loaded with dlopen and local binding, its
-// functions looked up by name, each test in a scratch working directory of its own, where the
-// test writes the replay file it needs.
+// The mock is exercised the way a host uses it: loaded at run time (dlopen with local binding,
+// or LoadLibrary), its functions looked up by name, each test in a scratch working directory of
+// its own, where the test writes the replay file it needs.
 
 #include "Output_Capture.h"
 #include "Scratch_Directory.h"
@@ -22,9 +22,13 @@
 #include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 namespace Selvan::MURA {
 namespace {
@@ -95,6 +99,54 @@ void write_replay_file(int records, std::size_t trailing_bytes = 0) {
     out.write(reinterpret_cast<const char*>(partial.data()), static_cast<std::streamsize>(trailing_bytes));
 }
 
+#if defined(_WIN32)
+// Beside the test program, where the build puts every DLL; found there by its name.
+constexpr const char* MOCK_LIBRARY = "npapi_mock.dll";
+
+void* load_mock() {
+    return ::LoadLibraryA(MOCK_LIBRARY);
+}
+bool mock_is_loaded() {
+    return ::GetModuleHandleA(MOCK_LIBRARY) != nullptr;
+}
+void unload_mock(void* library) {
+    ::FreeLibrary(static_cast<HMODULE>(library));
+}
+void* mock_symbol(void* library, const std::string& name) {
+    return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name.c_str()));
+}
+std::string load_error() {
+    return "LoadLibrary error " + std::to_string(::GetLastError());
+}
+
+// Windows has no list of a process's open files at hand, but a file the C runtime holds open
+// cannot be renamed: 1 when the replay file is open (however often), 0 when it is not.
+int open_replay_files() {
+    std::error_code error;
+    std::filesystem::rename(REPLAY_FILE_NAME, "renamed.bin", error);
+    if (error)
+        return std::filesystem::exists(REPLAY_FILE_NAME) ? 1 : 0;
+    std::filesystem::rename("renamed.bin", REPLAY_FILE_NAME);
+    return 0;
+}
+#else
+void* load_mock() {
+    return ::dlopen(NPAPI_MOCK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+}
+bool mock_is_loaded() {
+    return ::dlopen(NPAPI_MOCK_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD) != nullptr;
+}
+void unload_mock(void* library) {
+    ::dlclose(library);
+}
+void* mock_symbol(void* library, const std::string& name) {
+    return ::dlsym(library, name.c_str());
+}
+std::string load_error() {
+    const char* text = ::dlerror();
+    return text ? text : "";
+}
+
 // How many descriptors of this process refer to a file of that name.
 int open_descriptors_of(const std::string& file_name) {
     int count = 0;
@@ -114,6 +166,7 @@ int open_replay_files() {
 bool descriptor_is_open(int fd) {
     return ::fcntl(fd, F_GETFD) != -1;
 }
+#endif
 
 struct Log_Line {
     int line;
@@ -145,9 +198,9 @@ protected:
         m_previous_directory = std::filesystem::current_path();
         std::filesystem::current_path(m_scratch_directory.path());
         // The replay state is process-wide: each test starts from a library loaded afresh.
-        ASSERT_EQ(::dlopen(NPAPI_MOCK_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD), nullptr);
-        m_library = ::dlopen(NPAPI_MOCK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(m_library, nullptr) << ::dlerror();
+        ASSERT_FALSE(mock_is_loaded());
+        m_library = load_mock();
+        ASSERT_NE(m_library, nullptr) << load_error();
     }
 
     void TearDown() override {
@@ -157,13 +210,13 @@ protected:
 
     void unload() {
         if (m_library != nullptr)
-            ::dlclose(m_library);
+            unload_mock(m_library);
         m_library = nullptr;
     }
 
     template <typename Function>
     Function* function(const std::string& name) {
-        void* symbol = ::dlsym(m_library, name.c_str());
+        void* symbol = mock_symbol(m_library, name);
         EXPECT_NE(symbol, nullptr) << name;
         return reinterpret_cast<Function*>(symbol);
     }
@@ -185,6 +238,8 @@ protected:
     void* m_library = nullptr;
 };
 
+#if !defined(_WIN32)
+// On Linux the mock's close and init must not take the C library's place in the process.
 TEST_F(NpapiMock, StaysOutOfTheGlobalScopeSoTheCLibraryKeepsItsClose) {
     EXPECT_EQ(::dlsym(RTLD_DEFAULT, "openProbe"), nullptr);
     EXPECT_EQ(::dlsym(RTLD_DEFAULT, "init"), nullptr);
@@ -237,6 +292,7 @@ TEST_F(NpapiMock, NpCloseLogsThenRunsTheMocksOwnClose) {
     ::close(fds[0]);
     ::close(fds[1]);
 }
+#endif
 
 TEST_F(NpapiMock, LoggingFunctionsWriteOneLineEachWithoutVerbosityControl) {
     function<Set_Level>("np_dbg_setlevel")(0);
