@@ -46,6 +46,24 @@ TEST_F(ApiAcquisition, ConcurrentStartsStartOnePumpThread) {
     EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
 }
 
+// The pump thread asks for above-normal priority. Windows grants it to any process; on Linux
+// lowering the nice value needs the privilege, and a refusal is only logged.
+TEST_F(ApiAcquisition, ThePumpThreadRaisesItsPriorityOrLogsWhyNot) {
+    open_silent_box();
+    Log_Capture capture(1);
+    ASSERT_EQ(start_acquisition(0, 1), SUCCESS);
+    ASSERT_TRUE(capture.wait_for("ThreadPriority")); // in both lines
+    const bool raised =
+        capture.contains(1, "ThreadPriority of main pump increased to THREAD_PRIORITY_ABOVE_NORMAL");
+#if defined(_WIN32)
+    EXPECT_TRUE(raised);
+#else
+    EXPECT_TRUE(raised || capture.contains(1, "SetThreadPriority failed : 13"));
+#endif
+    Stdout_Capture quiet;
+    EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
+}
+
 TEST_F(ApiAcquisition, StartEnablesEveryStreamAndFiresTheSoftTrigger) {
     open_silent_box();
     box->clear_access_logs();
