@@ -47,15 +47,17 @@ bool CP_Linux_MURA_Controller::open_driver_connection(const char*, bool) {
         console::err("map bar mmap failed! error code: {} ({})\n", errno, std::strerror(errno));
         return false;
     }
-    m_register_window = window;
+    m_mapping = window;
+    set_register_window(static_cast<volatile uint32_t*>(window), REGISTER_WINDOW_SIZE);
     console::out("{} sized bar mapped to user space\n", REGISTER_WINDOW_SIZE);
     return true;
 }
 
 void CP_Linux_MURA_Controller::close_driver_connection() {
-    if (m_register_window) {
-        ::munmap(m_register_window, REGISTER_WINDOW_SIZE);
-        m_register_window = nullptr;
+    if (m_mapping) {
+        set_register_window(nullptr, 0);
+        ::munmap(m_mapping, REGISTER_WINDOW_SIZE);
+        m_mapping = nullptr;
     }
     if (m_register_descriptor >= 0) {
         console::out("Closing mm driver handle\n");
@@ -69,45 +71,9 @@ void CP_Linux_MURA_Controller::close_driver_connection() {
     }
 }
 
-volatile uint32_t* CP_Linux_MURA_Controller::register_word(uint32_t byte_address) const {
-    if (!m_register_window || byte_address >= REGISTER_WINDOW_SIZE)
-        return nullptr;
-    return static_cast<volatile uint32_t*>(m_register_window) + byte_address / 4;
-}
-
-// Without a mapped window the access goes nowhere and reads as all ones, as an unanswered
-// PCIe read does, instead of touching unmapped memory.
-void CP_Linux_MURA_Controller::write_register(uint32_t byte_address, uint32_t value) {
-    if (volatile uint32_t* word = register_word(byte_address))
-        *word = value;
-}
-
-uint32_t CP_Linux_MURA_Controller::read_register(uint32_t byte_address) {
-    if (volatile uint32_t* word = register_word(byte_address))
-        return *word;
-    return 0xFFFFFFFF;
-}
-
-void CP_Linux_MURA_Controller::write_fifo_bytes(uint32_t byte_address, uint8_t count, const uint8_t* bytes) {
-    for (uint8_t i = 0; i < count; ++i)
-        write_register(byte_address, bytes[i]);
-}
-
-bool CP_Linux_MURA_Controller::prepare_for_read(uint8_t* buffer, uint32_t length, bool flag,
-                                                uint32_t timeout_ms) {
-    m_stream_buffer = buffer;
-    m_stream_length = length;
-    m_stream_flag = flag;
-    m_stream_timeout_ms = timeout_ms;
-    return true;
-}
-
-uint32_t CP_Linux_MURA_Controller::read_stream(uint64_t, bool wait_for_full) {
-    const uint32_t time_limit_ms = read_time_limit_ms(m_stream_timeout_ms);
-    return read_stream_into(m_stream_buffer, m_stream_length, wait_for_full,
-                            [&](uint8_t* destination, uint32_t length) {
-                                return m_read_call(m_stream_descriptor, destination, length, time_limit_ms);
-                            });
+Stream_Read_Result CP_Linux_MURA_Controller::read_stream_once(uint8_t* destination, uint32_t length,
+                                                              uint32_t time_limit_ms) {
+    return m_read_call(m_stream_descriptor, destination, length, time_limit_ms);
 }
 
 // A stalled driver must not hold the pump thread for ever: the read only starts once poll

@@ -184,8 +184,7 @@ void CP_Win_MURA_Controller::map_register_window() {
         throw std::runtime_error(
             fmt::format("map bar ioctl failed! answer of {} bytes without a register window", returned));
     console::out("{} sized bar mapped to user space\n", size);
-    m_register_window = reinterpret_cast<volatile uint32_t*>(static_cast<uintptr_t>(address));
-    m_register_window_size = size;
+    set_register_window(reinterpret_cast<volatile uint32_t*>(static_cast<uintptr_t>(address)), size);
 }
 
 // With several boxes present, the one enumerated last is opened.
@@ -215,53 +214,15 @@ void CP_Win_MURA_Controller::close_handle(HANDLE& handle, const char* message) {
 // The driver's mapping ends with the handle, so the window is forgotten with it: later
 // register accesses go nowhere instead of into unmapped memory.
 void CP_Win_MURA_Controller::close_driver_connection() {
-    if (m_register_handle) {
-        m_register_window = nullptr;
-        m_register_window_size = 0;
-    }
+    if (m_register_handle)
+        set_register_window(nullptr, 0);
     close_handle(m_register_handle, "Closing mm driver handle\n");
     close_handle(m_stream_handle, "Closing c2h driver handle\n");
 }
 
-volatile uint32_t* CP_Win_MURA_Controller::register_word(uint32_t byte_address) const {
-    if (!m_register_window || byte_address / 4 >= m_register_window_size / 4)
-        return nullptr;
-    return m_register_window + byte_address / 4;
-}
-
-// Outside the mapped window an access goes nowhere and reads as all ones, as an unanswered
-// PCIe read does.
-void CP_Win_MURA_Controller::write_register(uint32_t byte_address, uint32_t value) {
-    if (volatile uint32_t* word = register_word(byte_address))
-        *word = value;
-}
-
-uint32_t CP_Win_MURA_Controller::read_register(uint32_t byte_address) {
-    if (volatile uint32_t* word = register_word(byte_address))
-        return *word;
-    return 0xFFFFFFFF;
-}
-
-void CP_Win_MURA_Controller::write_fifo_bytes(uint32_t byte_address, uint8_t count, const uint8_t* bytes) {
-    for (uint8_t i = 0; i < count; ++i)
-        write_register(byte_address, bytes[i]);
-}
-
-bool CP_Win_MURA_Controller::prepare_for_read(uint8_t* buffer, uint32_t length, bool flag,
-                                              uint32_t timeout_ms) {
-    m_stream_buffer = buffer;
-    m_stream_length = length;
-    m_stream_flag = flag;
-    m_stream_timeout_ms = timeout_ms;
-    return true;
-}
-
-uint32_t CP_Win_MURA_Controller::read_stream(uint64_t, bool wait_for_full) {
-    const uint32_t time_limit_ms = read_time_limit_ms(m_stream_timeout_ms);
-    return read_stream_into(m_stream_buffer, m_stream_length, wait_for_full,
-                            [&](uint8_t* destination, uint32_t length) {
-                                return m_calls->read(m_stream_handle, destination, length, time_limit_ms);
-                            });
+Stream_Read_Result CP_Win_MURA_Controller::read_stream_once(uint8_t* destination, uint32_t length,
+                                                            uint32_t time_limit_ms) {
+    return m_calls->read(m_stream_handle, destination, length, time_limit_ms);
 }
 
 void CP_Win_MURA_Controller::write_xdma_register(uint32_t, uint32_t) {

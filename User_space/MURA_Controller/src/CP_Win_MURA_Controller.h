@@ -1,7 +1,6 @@
 #pragma once
 
-#include "A_MURA_Controller.h"
-#include "Stream_Read_Loop.h"
+#include "A_XDMA_MURA_Controller.h"
 
 #include <memory>
 #include <string>
@@ -50,7 +49,7 @@ public:
 // The MURA box on Windows through the Xilinx XDMA driver: the device is found through the
 // SetupAPI by the XDMA interface class, its register BAR is mapped into the process by the
 // driver, and the card-to-host stream is read from its c2h_0 channel.
-class MURA_EXPORT CP_Win_MURA_Controller : public A_MURA_Controller {
+class MURA_EXPORT CP_Win_MURA_Controller : public A_XDMA_MURA_Controller {
 public:
     static constexpr GUID XDMA_INTERFACE_CLASS = {
         0x74C7E4A9, 0x6D5D, 0x4A70, {0xBC, 0x0D, 0x20, 0x69, 0x1D, 0xFF, 0x9E, 0x9D}};
@@ -65,12 +64,6 @@ public:
     explicit CP_Win_MURA_Controller(std::shared_ptr<Win_Device_Calls> calls);
     ~CP_Win_MURA_Controller() override;
 
-    void write_register(uint32_t byte_address, uint32_t value) override;
-    uint32_t read_register(uint32_t byte_address) override;
-    void write_fifo_bytes(uint32_t byte_address, uint8_t count, const uint8_t* bytes) override;
-    // The time-out is the limit of one blocking read (0 for the default of one second).
-    bool prepare_for_read(uint8_t* buffer, uint32_t length, bool flag, uint32_t timeout_ms) override;
-    uint32_t read_stream(uint64_t reserved, bool wait_for_full) override;
     void write_xdma_register(uint32_t byte_address, uint32_t value) override;
     uint32_t read_xdma_register(uint32_t byte_address) override;
     bool open_driver_connection(const char* driver_name, bool flag) override;
@@ -81,23 +74,20 @@ public:
     // `device_path`. A failure is reported on standard error and ends the count.
     uint32_t enumerate_devices(std::wstring& device_path);
 
+protected:
+    Stream_Read_Result read_stream_once(uint8_t* destination, uint32_t length,
+                                        uint32_t time_limit_ms) override;
+
 private:
     bool count_interface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& interface_data,
                          wchar_t (&path)[DEVICE_PATH_CHARACTERS]);
     bool open_device(const std::wstring& path, bool overlapped, HANDLE& handle);
     void map_register_window();
     void close_handle(HANDLE& handle, const char* message);
-    volatile uint32_t* register_word(uint32_t byte_address) const;
 
     std::shared_ptr<Win_Device_Calls> m_calls;
     HANDLE m_register_handle = nullptr;
     HANDLE m_stream_handle = nullptr;
-    uint8_t* m_stream_buffer = nullptr;
-    uint32_t m_stream_length = 0;
-    uint8_t m_stream_flag = 0;
-    uint32_t m_stream_timeout_ms = 0;
-    volatile uint32_t* m_register_window = nullptr;
-    uint32_t m_register_window_size = 0;
 };
 
 } // namespace Selvan::MURA
