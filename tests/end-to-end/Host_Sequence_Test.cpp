@@ -26,6 +26,11 @@ constexpr uint64_t PACKETS = SUPER_FRAMES / 12;
 
 class HostSequence : public test_support::Api_Fixture {
 protected:
+    host::Host_Result run_quietly() {
+        Stdout_Capture out;
+        Stderr_Capture err;
+        return host::run_host_sequence(options());
+    }
     host::Host_Options options() {
         write_calibration_files();
         host::Host_Options o;
@@ -80,11 +85,7 @@ TEST_F(HostSequence, SimulationRunsTheWholeSequenceBitExact) {
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     write_marker("MURA_NPAPI_ADAPTER_SIM", "recording.bin");
-    Stdout_Capture out;
-    Stderr_Capture err;
-    const host::Host_Result result = host::run_host_sequence(options());
-    out.take();
-    err.take();
+    const host::Host_Result result = run_quietly();
     ASSERT_TRUE(result.ok) << result.failure;
     EXPECT_EQ(result.identities[0].headstage_part_number, "NP2_HS_30");
     EXPECT_EQ(result.identities[2].probe_part_number, "PRB_1_4_0480_1");
@@ -102,11 +103,7 @@ TEST_F(HostSequence, HardwareModeAgainstTheBoxModelBitExact) {
     box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
     box->headstage(1).set_probe_eeprom(18005106832, "PRB_1_2_0480_2");
     use_box_model();
-    Stdout_Capture out;
-    Stderr_Capture err;
-    const host::Host_Result result = host::run_host_sequence(options());
-    out.take();
-    err.take();
+    const host::Host_Result result = run_quietly();
     ASSERT_TRUE(result.ok) << result.failure;
     EXPECT_EQ(result.identities[1].probe_part_number, "PRB_1_2_0480_2");
     EXPECT_EQ(result.identities[1].probe_serial_number, 18005106832u);

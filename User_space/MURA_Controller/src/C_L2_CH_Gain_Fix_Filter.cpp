@@ -113,9 +113,10 @@ std::shared_ptr<const C_L2_CH_Gain_Fix_Filter::Gain_Tables> C_L2_CH_Gain_Fix_Fil
     return m_tables;
 }
 
-std::shared_ptr<demux::I_L2_Demux_CH_Results> C_L2_CH_Gain_Fix_Filter::current_listener() const {
+// Both references for one block under a single lock: this runs for every AP and LFP block.
+C_L2_CH_Gain_Fix_Filter::Block_Targets C_L2_CH_Gain_Fix_Filter::current_targets() const {
     const std::lock_guard lock(m_pointer_mutex);
-    return m_downstream.lock();
+    return {m_downstream.lock(), m_tables};
 }
 
 float C_L2_CH_Gain_Fix_Filter::ap_factor(uint32_t gain_index, uint32_t electrode) const {
@@ -138,13 +139,13 @@ void C_L2_CH_Gain_Fix_Filter::correct(Block& block, const Factor_Table& factors,
 }
 
 void C_L2_CH_Gain_Fix_Filter::publish(Block& block, bool ap) {
-    const auto listener = current_listener();
+    const auto [listener, tables] = current_targets();
     if (!listener) {
         console::out(ap ? "C_L2_CH_Gain_Fix_Filter has no ap listener\n"
                         : "C_L2_CH_Gain_Fix_Filter has no lp listener\n");
         return;
     }
-    if (const auto tables = current_tables())
+    if (tables)
         correct(block, ap ? tables->ap : tables->lfp, ap ? m_ap_gain_of_channel : m_lfp_gain_of_channel);
     if (ap)
         listener->publish_ap_ch_data(block);

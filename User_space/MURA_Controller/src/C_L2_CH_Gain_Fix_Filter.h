@@ -57,7 +57,11 @@ private:
     void correct(Block& block, const Factor_Table& factors, const Channel_Settings& gain_indices) const;
     void publish(Block& block, bool ap);
     std::shared_ptr<const Gain_Tables> current_tables() const;
-    std::shared_ptr<demux::I_L2_Demux_CH_Results> current_listener() const;
+    struct Block_Targets {
+        std::shared_ptr<demux::I_L2_Demux_CH_Results> listener;
+        std::shared_ptr<const Gain_Tables> tables;
+    };
+    Block_Targets current_targets() const;
 
     mutable std::mutex m_pointer_mutex; // guards m_tables and m_downstream
     std::shared_ptr<const Gain_Tables> m_tables;
