@@ -1,15 +1,31 @@
-# Adds a GoogleTest executable whose tests run as separate CTest entries.
+# The GoogleTest main every suite shares, compiled once per build. It includes only the logging
+# facade's header and is compiled without the DLL export marks, so it links with suites built
+# on the static libraries as well as with suites that load np3_bridge.
+function(np3_add_test_main)
+  add_library(np3_test_main OBJECT ${PROJECT_SOURCE_DIR}/tests/support/test_main.cpp)
+  target_include_directories(np3_test_main PRIVATE ${PROJECT_SOURCE_DIR}/User_space/Common/src)
+  target_link_libraries(np3_test_main PRIVATE GTest::gtest fmt::fmt)
+endfunction()
+
+# Adds a GoogleTest executable. The whole executable is one CTest entry (starting a process per
+# case costs more than the cases, above all under wine), unless PER_CASE asks for a process per
+# case: the API suite needs that, because the adapter's state is process-wide.
 # LABELS "threads" marks suites that the ThreadSanitizer run covers.
 function(np3_add_test_executable name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/test_main.cpp)
+  cmake_parse_arguments(ARG "PER_CASE" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES} $<TARGET_OBJECTS:np3_test_main>)
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   if("threads" IN_LIST ARG_LABELS)
     set_property(GLOBAL APPEND PROPERTY NP3_THREADED_TEST_TARGETS ${name})
   endif()
-  gtest_discover_tests(${name}
-    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES LABELS "${ARG_LABELS}"
-    DISCOVERY_TIMEOUT 60)
+  if(ARG_PER_CASE)
+    gtest_discover_tests(${name}
+      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+      PROPERTIES LABELS "${ARG_LABELS}"
+      DISCOVERY_TIMEOUT 60)
+  else()
+    add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+  endif()
 endfunction()

@@ -1,8 +1,9 @@
 # The Windows cross build's dependencies and run-time layout.
 #
-# spdlog, fmt and CLI11 are used header-only from Debian's headers. The compiler sees a folder
-# that holds only these three (links made here), never /usr/include, whose Linux system headers
-# would shadow mingw-w64's. GoogleTest is built from Debian's sources.
+# spdlog, fmt and CLI11 come from Debian's headers: fmt compiled here once, spdlog and CLI11
+# header-only. The compiler sees a folder that holds only these three (links made here), never
+# /usr/include, whose Linux system headers would shadow mingw-w64's. GoogleTest is built from
+# Debian's sources.
 
 set(NP3_HOST_INCLUDE_DIR /usr/include CACHE PATH "Where the header-only dependencies' headers are")
 set(NP3_HOST_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
@@ -16,15 +17,17 @@ foreach(folder spdlog fmt CLI)
   file(CREATE_LINK ${NP3_HOST_INCLUDE_DIR}/${folder} ${np3_cross_include}/${folder} SYMBOLIC)
 endforeach()
 
-add_library(np3_fmt_header_only INTERFACE)
-target_include_directories(np3_fmt_header_only SYSTEM INTERFACE ${np3_cross_include})
-target_compile_definitions(np3_fmt_header_only INTERFACE FMT_HEADER_ONLY)
-add_library(fmt::fmt-header-only ALIAS np3_fmt_header_only)
+# fmt compiled once (see windows/fmt_compiled.cpp); spdlog, used by one unit, stays header-only.
+add_library(np3_fmt STATIC ${CMAKE_CURRENT_LIST_DIR}/windows/fmt_compiled.cpp)
+target_include_directories(np3_fmt SYSTEM PUBLIC ${np3_cross_include})
+set_target_properties(np3_fmt PROPERTIES UNITY_BUILD OFF)
+add_library(np3::fmt ALIAS np3_fmt)
+add_library(fmt::fmt ALIAS np3_fmt)
 
 add_library(np3_spdlog_header_only INTERFACE)
 target_compile_definitions(np3_spdlog_header_only INTERFACE SPDLOG_HEADER_ONLY SPDLOG_FMT_EXTERNAL)
-target_link_libraries(np3_spdlog_header_only INTERFACE np3_fmt_header_only)
-add_library(spdlog::spdlog_header_only ALIAS np3_spdlog_header_only)
+target_link_libraries(np3_spdlog_header_only INTERFACE np3_fmt)
+add_library(np3::spdlog ALIAS np3_spdlog_header_only)
 
 add_library(np3_cli11 INTERFACE)
 target_include_directories(np3_cli11 SYSTEM INTERFACE ${np3_cross_include})

@@ -38,19 +38,19 @@ TEST(ControllerFactory, BuildsTheModuleMapInOrderWithItsConstructionLines) {
     EXPECT_EQ(out.take(), construction_lines);
     EXPECT_NE(dynamic_cast<CP_Sim_MURA_Controller*>(controller.get()), nullptr);
     EXPECT_EQ(controller.use_count(), 1);
-    EXPECT_EQ(controller->m_spi->base_address(), 0x500u);
-    EXPECT_EQ(controller->m_gpio_port_status->base_address(), 0x200u);
-    EXPECT_EQ(controller->m_gpio_control->base_address(), 0x0u);
-    EXPECT_EQ(controller->m_gpio_build_timestamp->base_address(), 0x8u);
-    EXPECT_EQ(controller->m_gpio_efuse->base_address(), 0x1600u);
-    EXPECT_EQ(controller->m_uart->base_address(), 0x400u);
-    EXPECT_EQ(controller->m_xadc->base_address(), 0x800u);
-    EXPECT_EQ(controller->m_okelly->base_address(), 0x1000u);
-    EXPECT_EQ(controller->m_hw_icap->base_address(), 0x1400u);
-    EXPECT_EQ(controller->m_foreign_hw_icap->base_address(), 0x400u);
-    EXPECT_NE(controller->m_configurator, nullptr);
-    EXPECT_NE(controller->m_data_stream, nullptr);
-    EXPECT_NE(controller->m_axi_stream_fifo, nullptr);
+    EXPECT_EQ(controller->modules().spi->base_address(), 0x500u);
+    EXPECT_EQ(controller->modules().gpio_port_status->base_address(), 0x200u);
+    EXPECT_EQ(controller->modules().gpio_control->base_address(), 0x0u);
+    EXPECT_EQ(controller->modules().gpio_build_timestamp->base_address(), 0x8u);
+    EXPECT_EQ(controller->modules().gpio_efuse->base_address(), 0x1600u);
+    EXPECT_EQ(controller->modules().uart->base_address(), 0x400u);
+    EXPECT_EQ(controller->modules().xadc->base_address(), 0x800u);
+    EXPECT_EQ(controller->modules().okelly->base_address(), 0x1000u);
+    EXPECT_EQ(controller->modules().hw_icap->base_address(), 0x1400u);
+    EXPECT_EQ(controller->modules().foreign_hw_icap->base_address(), 0x400u);
+    EXPECT_NE(controller->modules().configurator, nullptr);
+    EXPECT_NE(controller->modules().data_stream, nullptr);
+    EXPECT_NE(controller->modules().axi_stream_fifo, nullptr);
 }
 
 TEST(ControllerFactory, EveryCallGivesAnIndependentController) {
@@ -59,7 +59,7 @@ TEST(ControllerFactory, EveryCallGivesAnIndependentController) {
     auto second = A_MURA_Controller::get_instance(true);
     EXPECT_EQ(out.take(), std::string(construction_lines) + construction_lines);
     EXPECT_NE(first.get(), second.get());
-    EXPECT_NE(first->m_uart.get(), second->m_uart.get());
+    EXPECT_NE(first->modules().uart.get(), second->modules().uart.get());
 }
 
 TEST(ControllerFactory, DestructionReleasesTheModulesInReverseOrder) {
@@ -82,9 +82,9 @@ TEST(ControllerFactory, OverrideBuildsTheTestControllerUntilReset) {
         auto simulated = A_MURA_Controller::get_instance(true);
         EXPECT_NE(dynamic_cast<testing::CP_Box_Model_MURA_Controller*>(hardware.get()), nullptr);
         EXPECT_NE(dynamic_cast<testing::CP_Box_Model_MURA_Controller*>(simulated.get()), nullptr);
-        ASSERT_NE(hardware->m_gpio_port_status, nullptr);
+        ASSERT_NE(hardware->modules().gpio_port_status, nullptr);
         ASSERT_TRUE(hardware->open_driver_connection("MURA_Dext_Driver", true));
-        EXPECT_EQ(hardware->m_gpio_port_status->read_data(), 0xFu);
+        EXPECT_EQ(hardware->modules().gpio_port_status->read_data(), 0xFu);
     }
     auto after_reset = A_MURA_Controller::get_instance(true);
     EXPECT_NE(dynamic_cast<CP_Sim_MURA_Controller*>(after_reset.get()), nullptr);

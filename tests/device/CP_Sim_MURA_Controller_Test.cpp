@@ -51,13 +51,13 @@ TEST_F(SimulatedDevice, OpeningMovesTheUartToWhereTheScriptAnswers) {
     Stdout_Capture out;
     EXPECT_TRUE(controller->open_driver_connection("MURA_Dext_Driver", true));
     EXPECT_EQ(out.take(), "UART_Module ctor at base adr : 0\n");
-    EXPECT_EQ(controller->m_uart->base_address(), 0u);
+    EXPECT_EQ(controller->modules().uart->base_address(), 0u);
     // Every further open makes a fresh UART module.
-    auto* first_uart = controller->m_uart.get();
+    auto* first_uart = controller->modules().uart.get();
     Stdout_Capture again;
     EXPECT_TRUE(controller->open_driver_connection(nullptr, false));
     again.take();
-    EXPECT_NE(controller->m_uart.get(), first_uart);
+    EXPECT_NE(controller->modules().uart.get(), first_uart);
 }
 
 TEST_F(SimulatedDevice, UartExchangeSucceedsAfterOpening) {
@@ -68,9 +68,9 @@ TEST_F(SimulatedDevice, UartExchangeSucceedsAfterOpening) {
     Stdout_Capture out;
     Stderr_Capture err;
     const uint8_t message[] = {0x10, 0x20};
-    controller->m_uart->send(message, 2, 100);
+    controller->modules().uart->send(message, 2, 100);
     uint8_t received[3] = {};
-    controller->m_uart->recv(received, 3, 10);
+    controller->modules().uart->recv(received, 3, 10);
     EXPECT_EQ(received[0], 0xC3);
     EXPECT_EQ(received[2], 0xC3);
     EXPECT_EQ(err.take(), "");
@@ -80,7 +80,7 @@ TEST_F(SimulatedDevice, UartBeforeOpeningReportsATransferErrorOnEveryStatusCheck
     Stdout_Capture out;
     Stderr_Capture err;
     uint8_t received[2] = {};
-    controller->m_uart->recv(received, 2, 10);
+    controller->modules().uart->recv(received, 2, 10);
     EXPECT_EQ(received[0], 0xC3);
     EXPECT_EQ(err.take(), "UART_Module error exist in transfer. status_reg : c3\n"
                           "UART_Module error exist in transfer. status_reg : c3\n");

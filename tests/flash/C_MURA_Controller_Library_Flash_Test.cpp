@@ -80,7 +80,7 @@ TEST_F(LibraryFlash, SecondRecordOverAnUnerasedOneIsReportedAsAMismatch) {
     // What the flash really holds: both records combined.
     EXPECT_THAT(library->read_MURA_HW_info()->bytes, Each(0x30));
 
-    SPI_Flash flash(library->get_controller()->m_spi.get());
+    SPI_Flash flash(library->get_controller()->modules().spi.get());
     {
         Stdout_Capture quiet;
         flash.sector_erase(1, SPI_Flash::HW_INFO_ADDRESS);

@@ -58,7 +58,7 @@ std::string file_contents(const std::string& path) {
 // The flash programmer on the SPI master of a controller bound to a box model.
 class FlashOnBoxModel : public test_support::Box_Fixture {
 protected:
-    void SetUp() override { spi = opened_controller().m_spi.get(); }
+    void SetUp() override { spi = opened_controller().modules().spi.get(); }
 
     SPI_Flash make_flash(Flash_Progress progress = {}) { return SPI_Flash(spi, std::move(progress)); }
     std::vector<Register_Access> spi_writes() const { return box->register_writes_from(0x500, 0x5FF); }

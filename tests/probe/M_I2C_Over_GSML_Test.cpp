@@ -23,10 +23,10 @@ class I2CTunnel : public test_support::Box_Fixture {
 protected:
     void SetUp() override {
         auto& c = opened_controller();
-        i2c = std::make_unique<I2C_Over_GSML_Module>(c.m_uart.get());
+        i2c = std::make_unique<I2C_Over_GSML_Module>(c.modules().uart.get());
         box->clear_access_logs();
     }
-    void route_to(uint8_t port) { controller->m_configurator->assign_uart_to_np_channel(port); }
+    void route_to(uint8_t port) { controller->modules().configurator->assign_uart_to_np_channel(port); }
     std::unique_ptr<I2C_Over_GSML_Module> i2c;
 };
 
@@ -167,7 +167,7 @@ TEST(I2CTunnelInSimulation, EveryTransactionIsAcknowledgedWithC3) {
     Stdout_Capture quiet;
     auto controller = A_MURA_Controller::get_instance(true);
     controller->open_driver_connection("MURA_Dext_Driver", true);
-    I2C_Over_GSML_Module i2c(controller->m_uart.get());
+    I2C_Over_GSML_Module i2c(controller->modules().uart.get());
     Stderr_Capture err;
     uint8_t value = 0;
     i2c.probe_write(0x00, 0x40, false);

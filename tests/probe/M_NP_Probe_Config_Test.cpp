@@ -299,7 +299,7 @@ class ProbeUpload : public test_support::Box_Fixture {
 protected:
     void SetUp() override {
         auto& c = opened_controller();
-        i2c = std::make_unique<I2C_Over_GSML_Module>(c.m_uart.get());
+        i2c = std::make_unique<I2C_Over_GSML_Module>(c.modules().uart.get());
         Stdout_Capture quiet;
         config = std::make_unique<NP_Probe_Config_Module>(i2c.get());
     }

@@ -29,7 +29,7 @@ class ProbeControl : public test_support::Box_Fixture {
 protected:
     void SetUp() override {
         auto& c = opened_controller();
-        i2c = std::make_unique<I2C_Over_GSML_Module>(c.m_uart.get());
+        i2c = std::make_unique<I2C_Over_GSML_Module>(c.modules().uart.get());
         Stdout_Capture quiet;
         control = std::make_unique<NP_Probe_Control_Module>(i2c.get());
     }
@@ -218,7 +218,7 @@ TEST(ProbeControlInSimulation, PrbsReportsMismatchesAndTheStopRaises) {
     Stdout_Capture quiet;
     auto controller = A_MURA_Controller::get_instance(true);
     controller->open_driver_connection("MURA_Dext_Driver", true);
-    I2C_Over_GSML_Module i2c(controller->m_uart.get());
+    I2C_Over_GSML_Module i2c(controller->modules().uart.get());
     NP_Probe_Control_Module control(&i2c);
     Log_Capture capture;
     control.start_prbs_test();

@@ -268,7 +268,9 @@ struct Session {
     std::ostream& out;
     Progress_Display& progress;
 
-    SPI_Flash flash() { return SPI_Flash(library.get_controller()->m_spi.get(), progress.callback()); }
+    SPI_Flash flash() {
+        return SPI_Flash(library.get_controller()->modules().spi.get(), progress.callback());
+    }
 };
 
 uint32_t whole_blocks(uint32_t length) {

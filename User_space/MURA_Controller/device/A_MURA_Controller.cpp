@@ -72,19 +72,20 @@ void A_MURA_Controller::reset_instance_factory() {
 void A_MURA_Controller::create_modules() {
     using namespace register_map;
     I_MemMapped_AXI* bus = this;
-    m_spi = std::make_shared<SPI_Module>(SPI_BASE, bus);
-    m_gpio_port_status = std::make_shared<GPIO_Module>(PORT_STATUS_BASE, bus);
-    m_gpio_control = std::make_shared<GPIO_Module>(CONTROL_WORD_BASE, bus);
-    m_gpio_build_timestamp = std::make_shared<GPIO_Module>(BUILD_TIMESTAMP_BASE, bus);
-    m_uart = std::make_shared<UART_Module>(UART_BASE, bus);
-    m_xadc = std::make_shared<XADC_Module>(XADC_BASE, bus);
-    m_okelly = std::make_shared<Okelly_Adapter_Module>(OKELLY_BASE, bus);
-    m_axi_stream_fifo = std::make_shared<AXI_Stream_Fifo_Module>(AXI_STREAM_FIFO_BASE, bus);
-    m_configurator = std::make_shared<MURA_Configurator>(m_gpio_control.get());
-    m_data_stream = std::make_shared<M_DataStream>(this, this, m_configurator.get());
-    m_hw_icap = std::make_shared<HW_ICAP_Module>(HW_ICAP_BASE, bus);
-    m_foreign_hw_icap = std::make_shared<Foreign_HW_ICAP_Module>(FOREIGN_HW_ICAP_BASE, bus);
-    m_gpio_efuse = std::make_shared<GPIO_Module>(EFUSE_BASE, bus);
+    MURA_Register_Modules& m = m_modules;
+    m.spi = std::make_shared<SPI_Module>(SPI_BASE, bus);
+    m.gpio_port_status = std::make_shared<GPIO_Module>(PORT_STATUS_BASE, bus);
+    m.gpio_control = std::make_shared<GPIO_Module>(CONTROL_WORD_BASE, bus);
+    m.gpio_build_timestamp = std::make_shared<GPIO_Module>(BUILD_TIMESTAMP_BASE, bus);
+    m.uart = std::make_shared<UART_Module>(UART_BASE, bus);
+    m.xadc = std::make_shared<XADC_Module>(XADC_BASE, bus);
+    m.okelly = std::make_shared<Okelly_Adapter_Module>(OKELLY_BASE, bus);
+    m.axi_stream_fifo = std::make_shared<AXI_Stream_Fifo_Module>(AXI_STREAM_FIFO_BASE, bus);
+    m.configurator = std::make_shared<MURA_Configurator>(m.gpio_control.get());
+    m.data_stream = std::make_shared<M_DataStream>(this, this, m.configurator.get());
+    m.hw_icap = std::make_shared<HW_ICAP_Module>(HW_ICAP_BASE, bus);
+    m.foreign_hw_icap = std::make_shared<Foreign_HW_ICAP_Module>(FOREIGN_HW_ICAP_BASE, bus);
+    m.gpio_efuse = std::make_shared<GPIO_Module>(EFUSE_BASE, bus);
 }
 
 } // namespace Selvan::MURA

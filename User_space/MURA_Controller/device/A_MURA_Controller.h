@@ -4,25 +4,15 @@
 #include "I_InputDataStream.h"
 #include "I_MemMapped_AXI.h"
 #include "I_MemMapped_XDMA.h"
+#include "MURA_Register_Modules.h"
 
 #include <functional>
 #include <memory>
 
 namespace Selvan::MURA {
 
-class SPI_Module;
-class M_DataStream;
-class GPIO_Module;
-class UART_Module;
-class XADC_Module;
-class Okelly_Adapter_Module;
-class AXI_Stream_Fifo_Module;
-class MURA_Configurator;
-class HW_ICAP_Module;
-class Foreign_HW_ICAP_Module;
-
-// The one gateway to the MURA box: its register window, its card-to-host stream and the DMA
-// engine's registers, plus the FPGA module objects bound to their base addresses.
+// The one gateway to the MURA box: the transport (its register window, its card-to-host stream
+// and the DMA engine's registers) and the FPGA register modules bound to it.
 class MURA_EXPORT A_MURA_Controller : public I_MemMapped_AXI,
                                       public I_InputDataStream,
                                       public I_MemMapped_XDMA {
@@ -48,23 +38,14 @@ public:
     static void set_instance_factory(Instance_Factory factory);
     static void reset_instance_factory();
 
-    // Module map, in declaration order; members are released in reverse order.
-    std::shared_ptr<SPI_Module> m_spi;
-    std::shared_ptr<M_DataStream> m_data_stream;
-    std::shared_ptr<GPIO_Module> m_gpio_port_status;
-    std::shared_ptr<GPIO_Module> m_gpio_efuse;
-    std::shared_ptr<GPIO_Module> m_gpio_build_timestamp;
-    std::shared_ptr<UART_Module> m_uart;
-    std::shared_ptr<XADC_Module> m_xadc;
-    std::shared_ptr<Okelly_Adapter_Module> m_okelly;
-    std::shared_ptr<AXI_Stream_Fifo_Module> m_axi_stream_fifo;
-    std::shared_ptr<MURA_Configurator> m_configurator;
-    std::shared_ptr<HW_ICAP_Module> m_hw_icap;
-    std::shared_ptr<Foreign_HW_ICAP_Module> m_foreign_hw_icap;
-    std::shared_ptr<GPIO_Module> m_gpio_control;
+    // The FPGA register modules bound to this controller's register window.
+    MURA_Register_Modules& modules() { return m_modules; }
+    const MURA_Register_Modules& modules() const { return m_modules; }
 
 private:
     void create_modules();
+
+    MURA_Register_Modules m_modules;
 };
 
 } // namespace Selvan::MURA

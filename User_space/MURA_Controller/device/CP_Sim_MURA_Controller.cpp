@@ -40,7 +40,7 @@ uint32_t CP_Sim_MURA_Controller::read_xdma_register(uint32_t) {
 }
 
 bool CP_Sim_MURA_Controller::open_driver_connection(const char*, bool) {
-    m_uart = std::make_shared<UART_Module>(register_map::SIMULATED_UART_BASE, this);
+    modules().uart = std::make_shared<UART_Module>(register_map::SIMULATED_UART_BASE, this);
     return true;
 }
 

@@ -1,8 +1,6 @@
 #include "C_MURA_Controller_Library.h"
 
 #include "A_MURA_Controller.h"
-#include "C_Async_PSB_And_RHD_Demux.h"
-#include "C_L2_CH_Gain_Fix_Filter.h"
 #include "L2_MURA_Configurator.h"
 #include "Log.h"
 #include "MURA_Register_Map.h"
@@ -40,8 +38,8 @@ MURA_Controller_Library::MURA_Controller_Library(bool simulation)
 MURA_Controller_Library::MURA_Controller_Library(std::shared_ptr<A_MURA_Controller> controller,
                                                  bool simulation)
     : m_controller(std::move(controller))
-    , m_demux(std::make_unique<demux::Async_NP_And_RHD_Demux>())
-    , m_simulation(simulation) {
+    , m_simulation(simulation)
+    , m_streaming(m_controller, simulation, m_current_error_level, m_tunnel_mutex) {
     logging::info(simulation ? "MURA_Controller_Library ctor. (Simulation mode)"
                              : "MURA_Controller_Library ctor. (HW mode)");
 }
@@ -72,7 +70,7 @@ bool MURA_Controller_Library::pre_init(bool one_mode) {
         log_fpga_info();
         {
             std::lock_guard lock(m_tunnel_mutex);
-            const MURA_Configurator& configurator = *m_controller->m_configurator;
+            const MURA_Configurator& configurator = *m_controller->modules().configurator;
             configurator.reset_configuration();
             configurator.set_one_mode(one_mode);
             configurator.set_QRB004_Power(true);
@@ -92,18 +90,18 @@ void MURA_Controller_Library::create_probe_side_objects() {
     // The probe controls point at the tunnel, so they go before it is replaced.
     for (auto& control : m_np_probe_control)
         control.reset();
-    m_i2c = std::make_unique<I2C_Over_GSML_Module>(m_controller->m_uart.get());
-    for (uint32_t port = 0; port < NP_PORT_COUNT; ++port) {
+    m_i2c = std::make_unique<I2C_Over_GSML_Module>(m_controller->modules().uart.get());
+    for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
         m_np_probe_control[port] = std::make_unique<NP_Probe_Control_Module>(m_i2c.get());
-        m_gain_filters[port] = std::make_shared<C_L2_CH_Gain_Fix_Filter>();
-    }
+    m_streaming.create_gain_filters();
 }
 
 bool MURA_Controller_Library::check_np_ports_status() {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "check_np_ports_status");
     logging::info("Available NP port count from FPGA : %d", m_np_port_count_parameter_from_fpga);
     for (uint32_t attempt = 0; attempt < PLL_LOCK_ATTEMPTS; ++attempt) {
-        const uint8_t pll_bits = static_cast<uint8_t>(m_controller->m_gpio_port_status->read_data() & 0xFF);
+        const uint8_t pll_bits =
+            static_cast<uint8_t>(m_controller->modules().gpio_port_status->read_data() & 0xFF);
         m_cached_np_port_status = pll_bits & np_port_mask_from_count(m_np_port_count_parameter_from_fpga);
         logging::info("Masked pll status : %x", m_cached_np_port_status);
         MURA_Configurator::print_np_ports_status(m_cached_np_port_status);
@@ -125,13 +123,13 @@ uint8_t MURA_Controller_Library::np_port_mask_from_count(uint8_t count) {
 }
 
 void MURA_Controller_Library::log_fpga_info() {
-    const Build_Date date = decode_build_timestamp(m_controller->m_gpio_build_timestamp->read_data());
+    const Build_Date date = decode_build_timestamp(m_controller->modules().gpio_build_timestamp->read_data());
     logging::info("FPGA design build timestamp : %02d-%02d-%04d\n", date.day, date.month, date.year);
-    const uint32_t signature = m_controller->m_gpio_port_status->read_second_data();
+    const uint32_t signature = m_controller->modules().gpio_port_status->read_second_data();
     logging::info("FPGA digital_design_signature : %08x\n", signature);
     m_np_port_count_parameter_from_fpga = static_cast<uint8_t>(register_map::np_port_count(signature));
     logging::info("NP port_count_parameter_from_fpga : %d\n", m_np_port_count_parameter_from_fpga);
-    logging::info("FPGA efuse_usr : %08x\n", m_controller->m_gpio_efuse->read_data());
+    logging::info("FPGA efuse_usr : %08x\n", m_controller->modules().gpio_efuse->read_data());
     logging::info("FPGA temperature : %.2f\n", get_fpga_temperature());
 }
 
@@ -141,7 +139,7 @@ bool MURA_Controller_Library::check_and_switch_firmware_if_nec(bool allow_switch
         logging::info("check_and_switch_firmware_if_nec skipped because of simulation mode");
         return true;
     }
-    const uint32_t signature = m_controller->m_gpio_port_status->read_second_data();
+    const uint32_t signature = m_controller->modules().gpio_port_status->read_second_data();
     logging::info("FPGA digital_design_signature : %08x\n", signature);
     if (register_map::design_identifier(signature) == register_map::NP_DESIGN_IDENTIFIER) {
         logging::info("digital_design_id matched");
@@ -152,7 +150,7 @@ bool MURA_Controller_Library::check_and_switch_firmware_if_nec(bool allow_switch
         return false;
     }
     logging::info("Switching FPGA design");
-    if (!m_controller->m_foreign_hw_icap->send_boot_command(register_map::NP_DESIGN_FLASH_ADDRESS)) {
+    if (!m_controller->modules().foreign_hw_icap->send_boot_command(register_map::NP_DESIGN_FLASH_ADDRESS)) {
         logging::error("FPGA design switch failed: the configuration port did not accept the boot address");
         return false;
     }
@@ -165,24 +163,24 @@ bool MURA_Controller_Library::check_and_switch_firmware_if_nec(bool allow_switch
 
 bool MURA_Controller_Library::icap_boot(uint32_t boot_address) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "icap_boot");
-    return m_controller->m_hw_icap->send_boot_command(boot_address);
+    return m_controller->modules().hw_icap->send_boot_command(boot_address);
 }
 
 std::string MURA_Controller_Library::get_design_build_date() const {
-    const Build_Date date = decode_build_timestamp(m_controller->m_gpio_build_timestamp->read_data());
+    const Build_Date date = decode_build_timestamp(m_controller->modules().gpio_build_timestamp->read_data());
     return fmt::format("{:02d}-{:02d}-{:04d}", date.day, date.month, date.year);
 }
 
 std::string MURA_Controller_Library::get_design_identifier_from_fpga() const {
-    return fmt::format("{:08x}", m_controller->m_gpio_port_status->read_second_data());
+    return fmt::format("{:08x}", m_controller->modules().gpio_port_status->read_second_data());
 }
 
 uint32_t MURA_Controller_Library::get_fpga_efuse() const {
-    return m_controller->m_gpio_efuse->read_data();
+    return m_controller->modules().gpio_efuse->read_data();
 }
 
 float MURA_Controller_Library::get_fpga_temperature() const {
-    return m_controller->m_xadc->read_temperature();
+    return m_controller->modules().xadc->read_temperature();
 }
 
 } // namespace Selvan::MURA

@@ -1,12 +1,8 @@
 #pragma once
 
 #include "C_SPI_Flash.h"
+#include "C_Streaming_Control.h"
 #include "Export.h"
-
-#include "C_Async_PSB_And_RHD_Demux.h"
-#include "I_L2_Demux_CH_Results.h"
-#include "I_RHD_Frame_Listener.h"
-#include "Main_mux_transfer_buffer_wrapper.h"
 
 #include <array>
 #include <atomic>
@@ -54,10 +50,10 @@ static_assert(sizeof(MURA_HW_Info) == 32);
 // except pump_data_to_demux, which runs on the acquisition pump thread.
 class MURA_EXPORT MURA_Controller_Library {
 public:
-    static constexpr uint32_t ERROR_LEVEL_NONE = 0;
+    static constexpr uint32_t ERROR_LEVEL_NONE = C_Streaming_Control::ERROR_LEVEL_NONE;
     static constexpr uint32_t ERROR_LEVEL_PROBE_BRING_UP = 1;
     static constexpr uint32_t ERROR_LEVEL_OPEN_FAILED = 2;
-    static constexpr uint32_t ERROR_LEVEL_PUMP_FAILED = 3;
+    static constexpr uint32_t ERROR_LEVEL_PUMP_FAILED = C_Streaming_Control::ERROR_LEVEL_PUMP_FAILED;
 
     static constexpr uint32_t PLL_LOCK_ATTEMPTS = 5;
     static constexpr std::chrono::milliseconds PLL_LOCK_ATTEMPT_PAUSE{1000};
@@ -68,12 +64,13 @@ public:
     static constexpr uint8_t LINK_DEVICE_ID_REGISTER = 0x1E;
     static constexpr uint32_t HS_EEPROM_VERSION_5_2 = 0x0205;
     static constexpr uint32_t HS_EEPROM_VERSION_5_3 = 0x0305;
-    static constexpr uint32_t RECEIVE_BUFFER_SIZE = 0x100000;
-    static constexpr size_t RECEIVE_BUFFER_ALIGNMENT = 4096;
-    static constexpr std::chrono::milliseconds SIMULATION_PUMP_PACE{10};
-    // The demux thread finishes within moments of its poison packet; a minute means it is stuck.
-    static constexpr std::chrono::milliseconds DEMUX_FINISH_TIMEOUT{60000};
-    static constexpr uint32_t RHD_TTL_OUT_AT_START = 0x12345678;
+    static constexpr uint32_t RECEIVE_BUFFER_SIZE = C_Streaming_Control::RECEIVE_BUFFER_SIZE;
+    static constexpr size_t RECEIVE_BUFFER_ALIGNMENT = C_Streaming_Control::RECEIVE_BUFFER_ALIGNMENT;
+    static constexpr std::chrono::milliseconds SIMULATION_PUMP_PACE =
+        C_Streaming_Control::SIMULATION_PUMP_PACE;
+    static constexpr std::chrono::milliseconds DEMUX_FINISH_TIMEOUT =
+        C_Streaming_Control::DEMUX_FINISH_TIMEOUT;
+    static constexpr uint32_t RHD_TTL_OUT_AT_START = C_Streaming_Control::RHD_TTL_OUT_AT_START;
 
     explicit MURA_Controller_Library(bool simulation);
     // Runs the library on a given controller (the box model in tests).
@@ -165,17 +162,21 @@ public:
 
     // The recording replayed in simulation, and a switch to another one (the data-path self
     // tests replay their own). False when the file cannot be opened; the current one stays.
-    std::string get_simulation_source() const { return m_sim_path; }
+    std::string get_simulation_source() const { return m_streaming.get_simulation_source(); }
     bool switch_simulation_source(const std::string& path);
     // Waits (briefly, bounded) until what was pumped has gone through the demultiplexer.
     void wait_for_data_path_to_settle();
 
-    bool is_prepared_for_streaming() const { return m_prepared_for_streaming; }
+    bool is_prepared_for_streaming() const { return m_streaming.is_prepared_for_streaming(); }
     // How long stop_main_demux_thread waits for the demux thread (tests shorten it).
-    void set_demux_finish_timeout(std::chrono::milliseconds timeout) { m_demux_finish_timeout = timeout; }
-    uint64_t get_total_bytes_pumped() const { return m_total_bytes_pumped; }
-    uint32_t get_read_issue_counter() const { return m_read_issue_counter; }
-    demux::Async_NP_And_RHD_Demux& get_demux() { return *m_demux; }
+    void set_demux_finish_timeout(std::chrono::milliseconds timeout) {
+        m_streaming.set_demux_finish_timeout(timeout);
+    }
+    uint64_t get_total_bytes_pumped() const { return m_streaming.get_total_bytes_pumped(); }
+    uint32_t get_read_issue_counter() const { return m_streaming.get_read_issue_counter(); }
+    demux::Async_NP_And_RHD_Demux& get_demux() { return m_streaming.get_demux(); }
+    // The streaming control the streaming operations above forward to.
+    C_Streaming_Control& streaming() { return m_streaming; }
 
     // --- configuration flash ---
     // The record at flash address 0xFF0000. Flash errors propagate as std::runtime_error.
@@ -205,49 +206,20 @@ private:
     void route_tunnel_to(uint32_t port) const;
     uint32_t read_probe_text(uint32_t port, uint8_t device, uint32_t offset, uint32_t limit, char* text,
                              uint32_t length);
-    bool pump_hw_data_to_demux();
-    bool pump_sim_data_to_demux();
-    void start_main_demux_thread();
-    void push_whole_rows(const uint8_t* bytes, uint32_t count);
-    bool wait_for_demux_to_finish();
-
-    struct Aligned_Free {
-        void operator()(uint8_t* buffer) const;
-    };
-
     std::shared_ptr<A_MURA_Controller> m_controller;
-    // Held on the heap so that a demux thread that never finishes can be left running on it.
-    std::unique_ptr<demux::Async_NP_And_RHD_Demux> m_demux;
-    std::unique_ptr<std::thread> m_main_demux_thread;
-    bool m_main_demux_thread_started = false;
-    std::unique_ptr<uint8_t[], Aligned_Free> m_page_aligned_recv_buffer;
-    std::unique_ptr<demux::Main_mux_transfer_buffer_wrapper> m_transfer_buffer;
-    uint64_t m_total_bytes_pumped = 0;
-    uint8_t m_pump_report_counter = 0;
-    uint32_t m_read_issue_counter = 0;
-    std::ifstream m_sim_file;
-    std::string m_sim_path;
     // Written by the pump thread (a failed read) as well as the API thread.
     std::atomic<uint32_t> m_current_error_level{ERROR_LEVEL_NONE};
     bool m_simulation;
-    bool m_prepared_for_streaming = false;
     uint8_t m_np_port_count_parameter_from_fpga = 0;
     std::unique_ptr<I2C_Over_GSML_Module> m_i2c;
     std::array<std::unique_ptr<NP_Probe_Control_Module>, NP_PORT_COUNT> m_np_probe_control;
-    std::array<std::shared_ptr<C_L2_CH_Gain_Fix_Filter>, NP_PORT_COUNT> m_gain_filters;
-    std::atomic<bool> m_sim_paused{false};
     uint8_t m_cached_np_port_status = 0;
-    std::array<std::weak_ptr<demux::I_L2_Demux_CH_Results>, NP_PORT_COUNT> m_saved_np_listeners;
-    std::weak_ptr<demux::I_RHD_Frame_Listener> m_saved_rhd_listener;
-    std::array<std::weak_ptr<demux::I_L2_Demux_CH_Results>, NP_PORT_COUNT> m_saved_filter_listeners;
-    // A read can end inside a row; its bytes wait here to go in front of the next transfer.
-    std::array<uint8_t, 16> m_partial_row{};
-    uint32_t m_partial_row_length = 0;
-    std::chrono::milliseconds m_demux_finish_timeout = DEMUX_FINISH_TIMEOUT;
     // There is one I2C tunnel and one control word for all ports: every sequence that routes
     // the tunnel's UART, talks over it or rewrites the control word holds this lock, so host
     // threads working on different ports cannot interleave on the tunnel.
     mutable std::mutex m_tunnel_mutex;
+    // Declared last: it shares the device, the error level and the lock above.
+    C_Streaming_Control m_streaming;
 };
 
 } // namespace Selvan::MURA

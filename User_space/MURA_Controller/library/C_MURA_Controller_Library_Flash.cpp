@@ -34,12 +34,12 @@ std::stringstream record_page(const MURA_HW_Info& info) {
 } // namespace
 
 std::unique_ptr<MURA_HW_Info> MURA_Controller_Library::read_MURA_HW_info() {
-    SPI_Flash flash(m_controller->m_spi.get());
+    SPI_Flash flash(m_controller->modules().spi.get());
     return std::make_unique<MURA_HW_Info>(read_record(flash));
 }
 
 bool MURA_Controller_Library::program_MURA_HW_info(const MURA_HW_Info& info) {
-    SPI_Flash flash(m_controller->m_spi.get());
+    SPI_Flash flash(m_controller->modules().spi.get());
     std::stringstream page = record_page(info);
     flash.program_pages(page, SPI_Flash::PAGE_SIZE, SPI_Flash::HW_INFO_ADDRESS);
     if (read_record(flash) == info)
@@ -52,7 +52,7 @@ bool MURA_Controller_Library::program_MURA_HW_info(const MURA_HW_Info& info) {
 
 bool MURA_Controller_Library::program_flash(const char* image_path, uint32_t flash_address,
                                             const Flash_Progress& progress) {
-    SPI_Flash flash(m_controller->m_spi.get(), progress);
+    SPI_Flash flash(m_controller->modules().spi.get(), progress);
     return flash.program_flash(image_path, flash_address, true, false);
 }
 

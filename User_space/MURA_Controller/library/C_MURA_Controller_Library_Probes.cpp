@@ -47,9 +47,7 @@ bool text_buffer_usable(const char* text, uint32_t length, const char* operation
 } // namespace
 
 std::shared_ptr<C_L2_CH_Gain_Fix_Filter> MURA_Controller_Library::get_gain_filter(uint32_t port) const {
-    if (port >= NP_PORT_COUNT)
-        throw std::out_of_range("invalid array<T, N> subscript");
-    return m_gain_filters[port];
+    return m_streaming.get_gain_filter(port);
 }
 
 NP_Probe_Control_Module& MURA_Controller_Library::probe_control(uint32_t port) const {
@@ -72,7 +70,7 @@ C_L2_CH_Gain_Fix_Filter& MURA_Controller_Library::gain_filter(uint32_t port) con
 }
 
 void MURA_Controller_Library::route_tunnel_to(uint32_t port) const {
-    m_controller->m_configurator->assign_uart_to_np_channel(static_cast<uint8_t>(port));
+    m_controller->modules().configurator->assign_uart_to_np_channel(static_cast<uint8_t>(port));
 }
 
 bool MURA_Controller_Library::probe_init_part_1(uint32_t port) {

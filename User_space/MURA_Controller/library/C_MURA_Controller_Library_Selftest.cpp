@@ -28,7 +28,7 @@ bool MURA_Controller_Library::bist_HB(unsigned port) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "bist_HB");
     if (!valid_port(port, "bist_HB"))
         return false;
-    return (m_controller->m_gpio_port_status->read_data() >> port) & 1;
+    return (m_controller->modules().gpio_port_status->read_data() >> port) & 1;
 }
 
 bool MURA_Controller_Library::bist_Eeproms(unsigned port) {
@@ -57,12 +57,14 @@ bool MURA_Controller_Library::bist_Probe_SR(unsigned port) {
 
 bool MURA_Controller_Library::bist_PSB(unsigned port) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "bist_PSB");
-    return valid_port(port, "bist_PSB") && execute_psb_test(this, port);
+    return valid_port(port, "bist_PSB") && probe_init_part_2(port, INIT_BIST_PSB) &&
+           execute_psb_test(m_streaming, port);
 }
 
 bool MURA_Controller_Library::bist_Signal(unsigned port) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "bist_Signal");
-    return valid_port(port, "bist_Signal") && execute_bist_signal_test(this, port);
+    return valid_port(port, "bist_Signal") && probe_init_part_2(port, INIT_BIST_PIXEL) &&
+           execute_bist_signal_test(m_streaming, port);
 }
 
 // The PRBS and test-signal sequences talk to one headstage: like every other headstage

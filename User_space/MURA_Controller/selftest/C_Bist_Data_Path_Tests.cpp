@@ -1,8 +1,8 @@
 #include "C_Bist_Data_Path_Tests.h"
 
 #include "CP_L2_CH_Results_Null_Writer.h"
-#include "C_MURA_Controller_Library.h"
 #include "C_Signal_Analysis.h"
+#include "C_Streaming_Control.h"
 #include "Console.h"
 #include "L2_PSB_Tester.h"
 #include "L2_Sample_Accumulator.h"
@@ -29,33 +29,33 @@ constexpr unsigned AP_SAMPLE_PERIOD_US = 33;
 constexpr double PASS_BAND_LOW_HZ = 1150.0;
 constexpr double PASS_BAND_HIGH_HZ = 1300.0;
 
-// The test listeners replace the library's for the test: the tested port's goes to the test,
+// The test listeners replace the data path's for the test: the tested port's goes to the test,
 // every other port and the RHD frames to null listeners. The saved ones come back on every way
 // out, so that acquisition delivers to the API's converters again after a failed test. In
 // simulation the test replays its own recording and the previous one is taken up again.
 class Test_Listeners {
 public:
-    Test_Listeners(MURA_Controller_Library& library, unsigned port,
+    Test_Listeners(C_Streaming_Control& streaming, unsigned port,
                    const std::shared_ptr<demux::I_L2_Demux_CH_Results>& tested, bool through_gain_filter)
-        : m_library(library) {
-        m_library.save_stream_listeners();
-        if (m_library.is_in_simulation_mode())
-            m_previous_recording = m_library.get_simulation_source();
-        for (uint32_t p = 0; p < MURA_Controller_Library::NP_PORT_COUNT; ++p)
-            m_library.set_NP_aqustion_listener(m_null_writer, p, through_gain_filter);
-        m_library.set_NP_aqustion_listener(tested, port, through_gain_filter);
-        m_library.set_RHD_aqustion_listener(m_null_rhd_listener);
+        : m_streaming(streaming) {
+        m_streaming.save_stream_listeners();
+        if (m_streaming.is_in_simulation_mode())
+            m_previous_recording = m_streaming.get_simulation_source();
+        for (uint32_t p = 0; p < C_Streaming_Control::NP_PORT_COUNT; ++p)
+            m_streaming.set_NP_aqustion_listener(m_null_writer, p, through_gain_filter);
+        m_streaming.set_NP_aqustion_listener(tested, port, through_gain_filter);
+        m_streaming.set_RHD_aqustion_listener(m_null_rhd_listener);
     }
     ~Test_Listeners() {
         if (!m_previous_recording.empty())
-            m_library.switch_simulation_source(m_previous_recording);
-        m_library.restore_stream_listeners();
+            m_streaming.switch_simulation_source(m_previous_recording);
+        m_streaming.restore_stream_listeners();
     }
     Test_Listeners(const Test_Listeners&) = delete;
     Test_Listeners& operator=(const Test_Listeners&) = delete;
 
 private:
-    MURA_Controller_Library& m_library;
+    C_Streaming_Control& m_streaming;
     std::string m_previous_recording;
     std::shared_ptr<demux::CP_L2_CH_Results_Null_Writer> m_null_writer =
         std::make_shared<demux::CP_L2_CH_Results_Null_Writer>();
@@ -63,15 +63,15 @@ private:
         std::make_shared<demux::RHD_Frame_Null_listener>();
 };
 
-bool prepare_test_stream(MURA_Controller_Library& library, const char* recording) {
-    if (!library.is_in_simulation_mode()) {
-        library.prepare_for_streaming();
+bool prepare_test_stream(C_Streaming_Control& streaming, const char* recording) {
+    if (!streaming.is_in_simulation_mode()) {
+        streaming.prepare_for_streaming();
         return true;
     }
     const std::string path = resources::find(recording).string();
-    if (library.is_prepared_for_streaming())
-        return library.switch_simulation_source(path);
-    return library.prepare_for_simulation_streaming(path);
+    if (streaming.is_prepared_for_streaming())
+        return streaming.switch_simulation_source(path);
+    return streaming.prepare_for_simulation_streaming(path);
 }
 
 double peak_frequency_hz(unsigned bin, unsigned n) {
@@ -81,21 +81,19 @@ double peak_frequency_hz(unsigned bin, unsigned n) {
 
 } // namespace
 
-bool execute_psb_test(MURA_Controller_Library* library, unsigned port) {
-    if (!library->probe_init_part_2(port, INIT_BIST_PSB))
-        return false;
+bool execute_psb_test(C_Streaming_Control& streaming, unsigned port) {
     auto tester = std::make_shared<PSB_L2_Tester>();
     {
-        Test_Listeners listeners(*library, port, tester, false);
-        if (!prepare_test_stream(*library, PSB_TEST_RECORDING))
+        Test_Listeners listeners(streaming, port, tester, false);
+        if (!prepare_test_stream(streaming, PSB_TEST_RECORDING))
             return false;
-        library->enable_streaming(true, {port}, false, {}, true);
+        streaming.enable_streaming(true, {port}, false, {}, true);
         for (unsigned pump = 0; pump < PSB_PUMP_BUDGET; ++pump) {
-            if (!library->pump_data_to_demux())
+            if (!streaming.pump_data_to_demux())
                 break;
         }
-        library->disable_streaming();
-        library->wait_for_data_path_to_settle();
+        streaming.disable_streaming();
+        streaming.wait_for_data_path_to_settle();
         console::out("successful_comparison_count : {}\nfailed_comparison_count : {}\n",
                      tester->successful_comparison_count(), tester->failed_comparison_count());
     }
@@ -132,32 +130,30 @@ bool check_signal_frequency(const std::shared_ptr<L2_Sample_Accumulator>& accumu
 
 namespace {
 
-bool pump_until_accumulated(MURA_Controller_Library& library, const L2_Sample_Accumulator& accumulator) {
+bool pump_until_accumulated(C_Streaming_Control& streaming, const L2_Sample_Accumulator& accumulator) {
     for (unsigned pump = 0; pump < SIGNAL_PUMPS_PER_TRIAL; ++pump) {
         if (accumulator.ap_block_count() >= SIGNAL_SAMPLES)
             return true;
-        library.pump_data_to_demux();
+        streaming.pump_data_to_demux();
     }
-    library.wait_for_data_path_to_settle();
+    streaming.wait_for_data_path_to_settle();
     return accumulator.ap_block_count() >= SIGNAL_SAMPLES;
 }
 
 } // namespace
 
-bool execute_bist_signal_test(MURA_Controller_Library* library, unsigned port) {
+bool execute_bist_signal_test(C_Streaming_Control& streaming, unsigned port) {
     try {
-        if (!library->probe_init_part_2(port, INIT_BIST_PIXEL))
-            return false;
         auto accumulator = std::make_shared<L2_Sample_Accumulator>();
-        Test_Listeners listeners(*library, port, accumulator, true);
-        if (!prepare_test_stream(*library, SIGNAL_TEST_RECORDING)) {
+        Test_Listeners listeners(streaming, port, accumulator, true);
+        if (!prepare_test_stream(streaming, SIGNAL_TEST_RECORDING)) {
             console::err("Prep error\n");
             return false;
         }
-        library->enable_streaming(true, {port}, false, {}, true);
+        streaming.enable_streaming(true, {port}, false, {}, true);
         bool passed = false;
         for (unsigned trial = 0; trial < SIGNAL_TRIALS; ++trial) {
-            passed = pump_until_accumulated(*library, *accumulator) &&
+            passed = pump_until_accumulated(streaming, *accumulator) &&
                      check_signal_frequency(accumulator, SIGNAL_SAMPLES);
             if (passed) {
                 console::out("Frq check passed at trial number : {}\n", trial);
@@ -165,7 +161,7 @@ bool execute_bist_signal_test(MURA_Controller_Library* library, unsigned port) {
             }
             accumulator->clear();
         }
-        library->disable_streaming();
+        streaming.disable_streaming();
         return passed;
     } catch (const std::exception& e) {
         console::err("Exception catched at execute_bist_signal_test : {}\n", e.what());

@@ -1,8 +1,7 @@
-// Streaming control of the controller library: listener wiring, the streaming resources, the
-// pumps that move the device stream or a recording into the demultiplexer, and switching the
-// data sources on and off.
+// Streaming control: listener wiring, the streaming resources, the pumps that move the device
+// stream or a recording into the demultiplexer, and switching the data sources on and off.
 
-#include "C_MURA_Controller_Library.h"
+#include "C_Streaming_Control.h"
 
 #include "A_MURA_Controller.h"
 #include "Aligned_Memory.h"
@@ -53,14 +52,42 @@ uint32_t distinct_rhd_streams(const std::vector<uint32_t>& streams) {
 
 } // namespace
 
-void MURA_Controller_Library::Aligned_Free::operator()(uint8_t* buffer) const {
+void C_Streaming_Control::Aligned_Free::operator()(uint8_t* buffer) const {
     aligned_release(buffer);
+}
+
+C_Streaming_Control::C_Streaming_Control(std::shared_ptr<A_MURA_Controller> controller, bool simulation,
+                                         std::atomic<uint32_t>& error_level, std::mutex& control_word_lock)
+    : m_controller(std::move(controller))
+    , m_simulation(simulation)
+    , m_error_level(error_level)
+    , m_control_word_lock(control_word_lock)
+    , m_demux(std::make_unique<demux::Async_NP_And_RHD_Demux>()) {}
+
+// The library finalizes the stream before it lets go of this object; a thread still running
+// here would outlive what it works on.
+C_Streaming_Control::~C_Streaming_Control() {
+    if (m_main_demux_thread_started)
+        stop_main_demux_thread();
+}
+
+// --- gain filters ---
+
+void C_Streaming_Control::create_gain_filters() {
+    for (auto& filter : m_gain_filters)
+        filter = std::make_shared<C_L2_CH_Gain_Fix_Filter>();
+}
+
+std::shared_ptr<C_L2_CH_Gain_Fix_Filter> C_Streaming_Control::get_gain_filter(uint32_t port) const {
+    if (port >= NP_PORT_COUNT)
+        throw std::out_of_range("invalid array<T, N> subscript");
+    return m_gain_filters[port];
 }
 
 // --- listeners ---
 
-void MURA_Controller_Library::set_NP_aqustion_listener(std::weak_ptr<demux::I_L2_Demux_CH_Results> listener,
-                                                       uint32_t port, bool through_gain_filter) {
+void C_Streaming_Control::set_NP_aqustion_listener(std::weak_ptr<demux::I_L2_Demux_CH_Results> listener,
+                                                   uint32_t port, bool through_gain_filter) {
     if (!through_gain_filter) {
         m_demux->set_L2_CH_Results_Listener(std::move(listener), port);
         return;
@@ -72,11 +99,11 @@ void MURA_Controller_Library::set_NP_aqustion_listener(std::weak_ptr<demux::I_L2
     m_demux->set_L2_CH_Results_Listener(filter, port);
 }
 
-void MURA_Controller_Library::set_RHD_aqustion_listener(std::weak_ptr<demux::I_RHD_Frame_Listener> listener) {
+void C_Streaming_Control::set_RHD_aqustion_listener(std::weak_ptr<demux::I_RHD_Frame_Listener> listener) {
     m_demux->set_RHD_Results_Listener(std::move(listener));
 }
 
-void MURA_Controller_Library::save_stream_listeners() {
+void C_Streaming_Control::save_stream_listeners() {
     std::cout << "Saving stream listeners" << std::endl;
     for (uint32_t port = 0; port < NP_PORT_COUNT; ++port) {
         m_saved_np_listeners[port] = m_demux->get_L2_CH_Results_Listener(port);
@@ -90,7 +117,7 @@ void MURA_Controller_Library::save_stream_listeners() {
 // The gain filters' downstream listeners come back too: a test that installs its listener
 // through a filter replaces the filter's listener, and the API's converters would otherwise
 // stay cut off.
-void MURA_Controller_Library::restore_stream_listeners() {
+void C_Streaming_Control::restore_stream_listeners() {
     std::cout << "Restoring stream listeners" << std::endl;
     for (uint32_t port = 0; port < NP_PORT_COUNT; ++port) {
         if (m_gain_filters[port])
@@ -102,14 +129,14 @@ void MURA_Controller_Library::restore_stream_listeners() {
 
 // --- preparation ---
 
-void MURA_Controller_Library::start_main_demux_thread() {
+void C_Streaming_Control::start_main_demux_thread() {
     m_demux->start_worker_threads();
     m_demux->signal_to_resync();
     m_main_demux_thread = std::make_unique<std::thread>([demux = m_demux.get()] { demux->run(); });
     m_main_demux_thread_started = true;
 }
 
-void MURA_Controller_Library::prepare_for_streaming() {
+void C_Streaming_Control::prepare_for_streaming() {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "prepare_for_streaming");
     if (m_prepared_for_streaming) {
         logging::info("Already prepard for streaming");
@@ -122,14 +149,14 @@ void MURA_Controller_Library::prepare_for_streaming() {
     m_page_aligned_recv_buffer.reset(buffer);
     start_main_demux_thread();
     logging::info("Worker thread started");
-    m_controller->m_data_stream->prepare_buffer_for_hw_read(m_page_aligned_recv_buffer.get(),
-                                                            RECEIVE_BUFFER_SIZE);
+    m_controller->modules().data_stream->prepare_buffer_for_hw_read(m_page_aligned_recv_buffer.get(),
+                                                                    RECEIVE_BUFFER_SIZE);
     m_transfer_buffer = std::make_unique<demux::Main_mux_transfer_buffer_wrapper>();
     m_partial_row_length = 0;
     m_prepared_for_streaming = true;
 }
 
-bool MURA_Controller_Library::prepare_for_simulation_streaming(const std::string& path) {
+bool C_Streaming_Control::prepare_for_simulation_streaming(const std::string& path) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "prepare_for_simulation_streaming");
     if (m_prepared_for_streaming) {
         console::out("Alread prepard for streaming (simulation)\n");
@@ -150,7 +177,7 @@ bool MURA_Controller_Library::prepare_for_simulation_streaming(const std::string
     return true;
 }
 
-bool MURA_Controller_Library::switch_simulation_source(const std::string& path) {
+bool C_Streaming_Control::switch_simulation_source(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         console::out("Sim file open error : {}\n", path);
@@ -161,7 +188,7 @@ bool MURA_Controller_Library::switch_simulation_source(const std::string& path) 
     return true;
 }
 
-void MURA_Controller_Library::wait_for_data_path_to_settle() {
+void C_Streaming_Control::wait_for_data_path_to_settle() {
     using namespace std::chrono;
     const auto deadline = steady_clock::now() + seconds(10);
     uint32_t last_count = m_demux->get_total_processed_SF_count();
@@ -177,7 +204,7 @@ void MURA_Controller_Library::wait_for_data_path_to_settle() {
 
 // --- pumps ---
 
-bool MURA_Controller_Library::pump_data_to_demux() {
+bool C_Streaming_Control::pump_data_to_demux() {
     if (!m_prepared_for_streaming || !m_transfer_buffer) {
         logging::error("pump_data_to_demux : streaming is not prepared");
         return false;
@@ -187,7 +214,7 @@ bool MURA_Controller_Library::pump_data_to_demux() {
 
 // The stream is made of 16-byte rows, but a read may end inside one: the whole rows go to the
 // demultiplexer and the tail waits in front of the next read's data, so rows stay aligned.
-void MURA_Controller_Library::push_whole_rows(const uint8_t* bytes, uint32_t count) {
+void C_Streaming_Control::push_whole_rows(const uint8_t* bytes, uint32_t count) {
     if (m_partial_row_length == 0) {
         // Row-aligned already: the demultiplexer copies straight from the receive buffer.
         const uint32_t whole = count / ROW_BYTES * ROW_BYTES;
@@ -217,10 +244,10 @@ void MURA_Controller_Library::push_whole_rows(const uint8_t* bytes, uint32_t cou
     m_demux->push_xfer_buffer_to_queue(transfer);
 }
 
-bool MURA_Controller_Library::pump_hw_data_to_demux() {
+bool C_Streaming_Control::pump_hw_data_to_demux() {
     try {
-        uint32_t count =
-            m_controller->m_data_stream->read(m_page_aligned_recv_buffer.get(), RECEIVE_BUFFER_SIZE, true);
+        uint32_t count = m_controller->modules().data_stream->read(m_page_aligned_recv_buffer.get(),
+                                                                   RECEIVE_BUFFER_SIZE, true);
         if (count != RECEIVE_BUFFER_SIZE)
             console::out("R:{} byte read from device\n", count);
         if (++m_pump_report_counter == 0)
@@ -233,12 +260,12 @@ bool MURA_Controller_Library::pump_hw_data_to_demux() {
         return true;
     } catch (const std::exception& e) {
         logging::warning("pump_hw_data_to_demux exception catched : %s", e.what());
-        m_current_error_level = ERROR_LEVEL_PUMP_FAILED;
+        m_error_level = ERROR_LEVEL_PUMP_FAILED;
         return false;
     }
 }
 
-bool MURA_Controller_Library::pump_sim_data_to_demux() {
+bool C_Streaming_Control::pump_sim_data_to_demux() {
     demux::Main_mux_transfer_buffer_wrapper& transfer = *m_transfer_buffer;
     m_sim_file.read(reinterpret_cast<char*>(transfer.data),
                     demux::Main_mux_transfer_buffer_wrapper::CAPACITY);
@@ -256,9 +283,9 @@ bool MURA_Controller_Library::pump_sim_data_to_demux() {
 
 // --- sources on and off ---
 
-void MURA_Controller_Library::enable_streaming(bool enable_np, const std::vector<uint32_t>& np_ports,
-                                               bool enable_rhd, const std::vector<uint32_t>& rhd_streams,
-                                               bool soft_trigger) {
+void C_Streaming_Control::enable_streaming(bool enable_np, const std::vector<uint32_t>& np_ports,
+                                           bool enable_rhd, const std::vector<uint32_t>& rhd_streams,
+                                           bool soft_trigger) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "enable_streaming");
     if (m_simulation) {
         if (enable_np || enable_rhd) {
@@ -268,15 +295,15 @@ void MURA_Controller_Library::enable_streaming(bool enable_np, const std::vector
             console::out("Enable stream incorrect request (simulation)\n");
         }
     } else {
-        std::lock_guard lock(m_tunnel_mutex);
+        std::lock_guard lock(m_control_word_lock);
         if (enable_np) {
             m_demux->signal_to_resync();
-            m_controller->m_configurator->enable_np_streams(np_ports);
+            m_controller->modules().configurator->enable_np_streams(np_ports);
             if (soft_trigger)
-                m_controller->m_configurator->send_soft_trigger_pulse();
+                m_controller->modules().configurator->send_soft_trigger_pulse();
         }
         if (enable_rhd) {
-            Okelly_Adapter_Module& okelly = *m_controller->m_okelly;
+            Okelly_Adapter_Module& okelly = *m_controller->modules().okelly;
             okelly.set_continous_mode(true);
             okelly.enable_streams(std::set<uint32_t>(rhd_streams.begin(), rhd_streams.end()));
             okelly.set_ttl_out_value(RHD_TTL_OUT_AT_START);
@@ -286,7 +313,7 @@ void MURA_Controller_Library::enable_streaming(bool enable_np, const std::vector
     m_demux->set_enabled_RHD_stream_count(distinct_rhd_streams(rhd_streams));
 }
 
-void MURA_Controller_Library::disable_streaming() {
+void C_Streaming_Control::disable_streaming() {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "disable_streaming");
     if (m_simulation) {
         console::out("disable_streaming in simulation mode\n");
@@ -294,25 +321,25 @@ void MURA_Controller_Library::disable_streaming() {
         m_sim_paused = true;
         return;
     }
-    if (m_current_error_level != ERROR_LEVEL_NONE) {
+    if (m_error_level != ERROR_LEVEL_NONE) {
         logging::warning("Skipping commands for disabling streams ( m_current_error_level > 0 )");
         return;
     }
-    std::lock_guard lock(m_tunnel_mutex);
-    m_controller->m_configurator->enable_np_streams({});
-    m_controller->m_okelly->enable_streams({});
+    std::lock_guard lock(m_control_word_lock);
+    m_controller->modules().configurator->enable_np_streams({});
+    m_controller->modules().okelly->enable_streams({});
 }
 
-void MURA_Controller_Library::disable_data_sources() {
+void C_Streaming_Control::disable_data_sources() {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "disable_data_sources");
-    if (m_current_error_level != ERROR_LEVEL_NONE)
+    if (m_error_level != ERROR_LEVEL_NONE)
         return;
-    std::lock_guard lock(m_tunnel_mutex);
-    m_controller->m_data_stream->disable_data_source();
-    m_controller->m_okelly->set_continous_mode(false);
+    std::lock_guard lock(m_control_word_lock);
+    m_controller->modules().data_stream->disable_data_source();
+    m_controller->modules().okelly->set_continous_mode(false);
 }
 
-void MURA_Controller_Library::stop_main_demux_thread() {
+void C_Streaming_Control::stop_main_demux_thread() {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "stop_main_demux_thread");
     if (!m_main_demux_thread_started) {
         logging::info("m_main_demux_thread_started already not started");
@@ -334,7 +361,7 @@ void MURA_Controller_Library::stop_main_demux_thread() {
 
 // Polls in real time, briefly, so that a shutdown costs only what the demux needs; a line is
 // printed for every second of waiting.
-bool MURA_Controller_Library::wait_for_demux_to_finish() {
+bool C_Streaming_Control::wait_for_demux_to_finish() {
     using namespace std::chrono;
     const auto start = steady_clock::now();
     auto next_report = start + seconds(1);
@@ -351,9 +378,9 @@ bool MURA_Controller_Library::wait_for_demux_to_finish() {
     return true;
 }
 
-void MURA_Controller_Library::finalize_stream() {
+void C_Streaming_Control::finalize_stream() {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "finalize_stream");
-    if (m_current_error_level == ERROR_LEVEL_NONE) {
+    if (m_error_level == ERROR_LEVEL_NONE) {
         disable_data_sources();
         logging::info("Purge on exit disabled");
     }
@@ -364,9 +391,9 @@ void MURA_Controller_Library::finalize_stream() {
 }
 
 // The receive buffer stays registered with the device: the stream keeps writing into it.
-void MURA_Controller_Library::purge_read_buffers() {
+void C_Streaming_Control::purge_read_buffers() {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "purge_read_buffers");
-    if (m_current_error_level != ERROR_LEVEL_NONE) {
+    if (m_error_level != ERROR_LEVEL_NONE) {
         logging::info("m_current_error_level != 0");
         return;
     }
@@ -375,8 +402,8 @@ void MURA_Controller_Library::purge_read_buffers() {
         return;
     }
     try {
-        const uint32_t purged =
-            m_controller->m_data_stream->read(m_page_aligned_recv_buffer.get(), RECEIVE_BUFFER_SIZE, false);
+        const uint32_t purged = m_controller->modules().data_stream->read(m_page_aligned_recv_buffer.get(),
+                                                                          RECEIVE_BUFFER_SIZE, false);
         logging::info(" %d bytes purged", purged);
         m_partial_row_length = 0;
     } catch (const std::exception& e) {
@@ -386,24 +413,24 @@ void MURA_Controller_Library::purge_read_buffers() {
 
 // --- triggers and TTL ---
 
-void MURA_Controller_Library::send_soft_trigger() {
+void C_Streaming_Control::send_soft_trigger() {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "send_soft_trigger");
-    std::lock_guard lock(m_tunnel_mutex);
-    m_controller->m_configurator->send_soft_trigger_pulse();
+    std::lock_guard lock(m_control_word_lock);
+    m_controller->modules().configurator->send_soft_trigger_pulse();
 }
 
-void MURA_Controller_Library::set_hw_trigger_ttl_source(uint8_t ttl_input_index) {
+void C_Streaming_Control::set_hw_trigger_ttl_source(uint8_t ttl_input_index) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "set_hw_trigger_ttl_source");
-    std::lock_guard lock(m_tunnel_mutex);
-    m_controller->m_configurator->set_ttl_input_index(ttl_input_index);
+    std::lock_guard lock(m_control_word_lock);
+    m_controller->modules().configurator->set_ttl_input_index(ttl_input_index);
 }
 
-void MURA_Controller_Library::set_ttl_out(uint32_t value) {
-    m_controller->m_okelly->set_ttl_out_value(value);
+void C_Streaming_Control::set_ttl_out(uint32_t value) {
+    m_controller->modules().okelly->set_ttl_out_value(value);
 }
 
-uint32_t MURA_Controller_Library::get_ttl_in() {
-    return m_controller->m_okelly->get_ttl_in_value();
+uint32_t C_Streaming_Control::get_ttl_in() {
+    return m_controller->modules().okelly->get_ttl_in_value();
 }
 
 } // namespace Selvan::MURA

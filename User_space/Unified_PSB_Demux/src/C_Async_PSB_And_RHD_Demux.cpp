@@ -19,10 +19,6 @@ constexpr size_t RHD_STOP_ZERO_ROWS = 1120;
 std::atomic<uint32_t> g_main_queue_high_water_mark{0};
 std::array<std::atomic<uint32_t>, Async_NP_And_RHD_Demux::NP_PORT_COUNT> g_np_queue_high_water_marks{};
 
-uint16_t read_word(const uint8_t* bytes) {
-    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
-}
-
 uint8_t row_marker(const uint8_t* row) {
     return row[0] >> 4;
 }

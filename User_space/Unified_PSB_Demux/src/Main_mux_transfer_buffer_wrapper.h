@@ -22,4 +22,9 @@ struct NP_Accumulation_Buffer {
     uint32_t used;
 };
 
+// The stream's 16-bit words are little-endian.
+inline uint16_t read_word(const uint8_t* bytes) {
+    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
 } // namespace Selvan::MURA::demux

@@ -1,13 +1,10 @@
 #include "NP_PSB_Raw_Data_Demuxer.h"
 
 #include "Console.h"
+#include "Main_mux_transfer_buffer_wrapper.h"
 
 namespace Selvan::MURA::demux {
 namespace {
-
-uint16_t read_word(const uint8_t* bytes) {
-    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
-}
 
 constexpr uint16_t VALUE_MASK = 0x3FF;
 

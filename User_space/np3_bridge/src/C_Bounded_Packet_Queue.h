@@ -1,13 +1,11 @@
 #pragma once
 
+#include "C_Blocking_Ring.h"
 #include "Log.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <vector>
 
 namespace Selvan::MURA::npoe_adapter {
 
@@ -29,7 +27,7 @@ public:
     };
 
     C_Bounded_Packet_Queue(Texts texts, std::atomic<uint8_t>& overflow_counter)
-        : m_slots(CAPACITY)
+        : m_ring(CAPACITY, CAPACITY)
         , m_texts(texts)
         , m_overflow_counter(overflow_counter) {}
     C_Bounded_Packet_Queue(const C_Bounded_Packet_Queue&) = delete;
@@ -38,14 +36,7 @@ public:
     // Returns false when the packet was dropped. The overflow message is throttled by a
     // process-wide 8-bit counter: it appears once every 256 drops.
     bool push_packet(const Packet& packet) {
-        std::unique_ptr<Packet>* slot;
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_count > MAX_COUNT_ACCEPTING)
-                slot = nullptr;
-            else
-                slot = &m_slots[(m_head + m_count) % CAPACITY];
-        }
+        std::unique_ptr<Packet>* slot = m_ring.reserve_back();
         if (slot == nullptr) {
             if (m_overflow_counter.fetch_add(1) == 0)
                 logging::info(m_texts.overflow_message);
@@ -54,11 +45,7 @@ public:
         if (!*slot)
             *slot = std::make_unique<Packet>();
         **slot = packet;
-        {
-            std::lock_guard lock(m_mutex);
-            ++m_count;
-        }
-        m_changed.notify_all();
+        m_ring.publish_back();
         return true;
     }
 
@@ -66,61 +53,41 @@ public:
     // packet once exit is signalled (also when packets are queued), or when wake_readers
     // interrupts the wait.
     const Packet* peek_xfer_buffer_from_queue() {
-        std::unique_lock lock(m_mutex);
-        const uint64_t generation = m_wake_generation;
-        m_changed.wait(lock, [&] { return m_count > 0 || m_exit || m_wake_generation != generation; });
-        if (m_exit) {
+        const uint64_t generation = m_ring.read_locked([this] { return m_wake_generation; });
+        std::unique_ptr<Packet>* front =
+            m_ring.wait_front([&] { return m_exit || m_wake_generation != generation; });
+        if (exit_signalled()) {
             logging::info(m_texts.exit_message);
             return nullptr;
         }
-        if (m_count == 0)
-            return nullptr;
-        return m_slots[m_head].get();
+        return front ? front->get() : nullptr;
     }
 
+    // Keeps the slot's packet storage for the producer to fill again.
     void pop_packet() {
-        std::lock_guard lock(m_mutex);
-        if (m_count == 0)
-            return;
-        m_head = (m_head + 1) % CAPACITY;
-        --m_count;
+        m_ring.pop_front([](std::unique_ptr<Packet>&) {});
     }
 
-    // Permanent: every later peek returns no packet at once. The flag is set under the mutex so
-    // that a reader between its check and its wait cannot miss the wake-up.
+    // Permanent: every later peek returns no packet at once.
     void signal_exit() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_exit = true;
-        }
-        m_changed.notify_all();
+        m_ring.update_and_wake([this] { m_exit = true; });
     }
 
     // Makes the readers blocked right now return without a packet; later reads block again.
     void wake_readers() {
-        {
-            std::lock_guard lock(m_mutex);
-            ++m_wake_generation;
-        }
-        m_changed.notify_all();
+        m_ring.update_and_wake([this] { ++m_wake_generation; });
     }
 
     bool exit_signalled() const {
-        std::lock_guard lock(m_mutex);
-        return m_exit;
+        return m_ring.read_locked([this] { return m_exit; });
     }
 
-    uint32_t element_count() const {
-        std::lock_guard lock(m_mutex);
-        return m_count;
-    }
+    uint32_t element_count() const { return static_cast<uint32_t>(m_ring.size()); }
 
 private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<std::unique_ptr<Packet>> m_slots;
-    uint32_t m_head = 0;
-    uint32_t m_count = 0;
+    // Slots are allocated on first use and reused: pop leaves the packet in its slot.
+    C_Blocking_Ring<std::unique_ptr<Packet>> m_ring;
+    // Guarded by the ring's lock.
     bool m_exit = false;
     uint64_t m_wake_generation = 0;
     Texts m_texts;

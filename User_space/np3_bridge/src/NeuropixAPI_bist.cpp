@@ -20,10 +20,6 @@ NP_ErrorCode run_test(const char* function, Test&& test) {
     });
 }
 
-unsigned library_port(int port_id) {
-    return static_cast<unsigned>(port_id - 1);
-}
-
 } // namespace
 
 NP_ErrorCode NP_APIC bistBS(int) {

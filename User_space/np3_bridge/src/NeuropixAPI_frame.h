@@ -70,6 +70,11 @@ inline NP_ErrorCode result_of(bool ok) {
 
 bool valid_api_port(int port_id);
 
+// API ports count from 1, the library's from 0.
+inline uint32_t library_port(int port_id) {
+    return static_cast<uint32_t>(port_id - 1);
+}
+
 // Runs `body` and turns any exception into an ERROR line and `failure`: no exception may reach
 // the host.
 template <class Body>
@@ -89,5 +94,8 @@ NP_ErrorCode not_supported(const char* function);
 
 // Stops and joins the pump thread if one exists; waits for it to end (bounded).
 void stop_pump_thread(int slot_id, bool log_waits);
+
+// Makes every reader of the current converters return at once, now and later.
+void signal_exit_to_readers();
 
 } // namespace Selvan::MURA::api

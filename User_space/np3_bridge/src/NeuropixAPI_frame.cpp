@@ -1,0 +1,61 @@
+// The frame every exported function shares: the process-wide adapter state, the converters
+// handed to readers, the open library, the port check and the answer of unsupported calls.
+
+#include "NeuropixAPI_frame.h"
+
+namespace Selvan::MURA::api {
+
+Adapter_State& state() {
+    static Adapter_State adapter_state;
+    return adapter_state;
+}
+
+// At process exit the host may not have closed the box. Threads of the process may already be
+// gone (on Windows they are, before a DLL's globals go), and joining from an unload path can
+// deadlock: the pump is asked to stop and given a moment, then let go, and the library with
+// its device and threads is left to the operating system.
+Adapter_State::~Adapter_State() {
+    // What is let go stays reachable from here for the rest of the process.
+    static std::thread* abandoned_pump = nullptr;
+    static MURA_Controller_Library* abandoned_library = nullptr;
+    if (main_pump_thread) {
+        stop_main_pump = true;
+        for (int i = 0; i < 200 && !main_pump_ended; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        main_pump_thread->detach();
+        abandoned_pump = main_pump_thread.release();
+    }
+    if (library)
+        abandoned_library = library.release();
+}
+
+std::shared_ptr<NP_Converter> np_converter(int api_port) {
+    Adapter_State& s = state();
+    std::lock_guard lock(s.converters_mutex);
+    return s.np_converters[static_cast<size_t>(api_port - 1)];
+}
+
+std::shared_ptr<RHD_Converter> rhd_converter() {
+    Adapter_State& s = state();
+    std::lock_guard lock(s.converters_mutex);
+    return s.rhd_converter;
+}
+
+MURA_Controller_Library* open_library(const char* function) {
+    MURA_Controller_Library* library = state().library.get();
+    if (!library)
+        logging::error("%s : the basestation is not open (openBS has not succeeded)", function);
+    return library;
+}
+
+bool valid_api_port(int port_id) {
+    return port_id >= 1 && port_id <= API_PORT_COUNT;
+}
+
+NP_ErrorCode not_supported(const char* function) {
+    MURA_LOG_SCOPE(1, function);
+    logging::log(1, "not supported");
+    return Neuropixels::NOTSUPPORTED;
+}
+
+} // namespace Selvan::MURA::api
