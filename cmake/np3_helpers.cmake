@@ -10,22 +10,27 @@ endfunction()
 # Adds a GoogleTest executable. The whole executable is one CTest entry (starting a process per
 # case costs more than the cases, above all under wine), unless PER_CASE asks for a process per
 # case: the API suite needs that, because the adapter's state is process-wide.
-# LABELS "threads" marks suites that the ThreadSanitizer run covers.
+# LABELS "threads" marks suites that the ThreadSanitizer run covers; RUN_SERIAL runs the suite
+# alone (it needs the machine to keep up with a clock).
 function(np3_add_test_executable name)
-  cmake_parse_arguments(ARG "PER_CASE" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "PER_CASE;RUN_SERIAL" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} $<TARGET_OBJECTS:np3_test_main>)
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
   if("threads" IN_LIST ARG_LABELS)
     set_property(GLOBAL APPEND PROPERTY NP3_THREADED_TEST_TARGETS ${name})
   endif()
+  set(properties RUN_SERIAL ${ARG_RUN_SERIAL})
+  if(ARG_LABELS)
+    list(APPEND properties LABELS "${ARG_LABELS}")
+  endif()
   if(ARG_PER_CASE)
     gtest_discover_tests(${name}
       WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-      PROPERTIES LABELS "${ARG_LABELS}"
+      PROPERTIES ${properties}
       DISCOVERY_TIMEOUT 60)
   else()
     add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-    set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}")
+    set_tests_properties(${name} PROPERTIES ${properties})
   endif()
 endfunction()

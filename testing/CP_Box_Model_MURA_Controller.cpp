@@ -35,25 +35,33 @@ bool CP_Box_Model_MURA_Controller::prepare_for_read(uint8_t* buffer, uint32_t le
 }
 
 // Like the driver: one read, or with wait_for_full as many as it takes to fill the prepared
-// buffer. A read that delivers nothing waits a millisecond, as a driver read would block for
-// data; after ZERO_READ_LIMIT of them in a row the partial count is returned.
+// buffer. A read that delivers nothing waits (as a driver read would block for data) for as
+// long as wait_for_stream_data allows; then the partial count is returned.
 uint32_t CP_Box_Model_MURA_Controller::read_stream(uint64_t, bool wait_for_full) {
     if (!m_stream_buffer || m_stream_length == 0)
         return 0;
+    const auto start = std::chrono::steady_clock::now();
     uint32_t done = 0;
     uint32_t zero_reads = 0;
     do {
         const uint32_t delivered = m_box->read_stream(m_stream_buffer + done, m_stream_length - done);
         done += delivered;
         if (delivered == 0) {
-            if (++zero_reads >= ZERO_READ_LIMIT)
+            if (!wait_for_stream_data(++zero_reads, std::chrono::steady_clock::now() - start))
                 break;
-            pause_for(std::chrono::milliseconds(1));
         } else {
             zero_reads = 0;
         }
     } while (wait_for_full && done < m_stream_length);
     return done;
+}
+
+bool CP_Box_Model_MURA_Controller::wait_for_stream_data(uint32_t zero_reads,
+                                                        std::chrono::steady_clock::duration) {
+    if (zero_reads >= ZERO_READ_LIMIT)
+        return false;
+    pause_for(std::chrono::milliseconds(1));
+    return true;
 }
 
 void CP_Box_Model_MURA_Controller::write_xdma_register(uint32_t, uint32_t) {}

@@ -3,6 +3,7 @@
 #include "A_MURA_Controller.h"
 #include "MURA_Box_Model.h"
 
+#include <chrono>
 #include <memory>
 
 namespace Selvan::MURA::testing {
@@ -27,6 +28,12 @@ public:
     bool set_extended_property(uint32_t property, uint32_t value) override;
 
     MURA_Box_Model& box() { return *m_box; }
+
+protected:
+    // Called after a read that delivered nothing, with the count of such reads in a row and the
+    // time since the stream read began: true to wait and read again. The box model of the tests
+    // waits a millisecond through the pause seam, at most ZERO_READ_LIMIT times.
+    virtual bool wait_for_stream_data(uint32_t zero_reads, std::chrono::steady_clock::duration waited);
 
 private:
     std::shared_ptr<MURA_Box_Model> m_box;

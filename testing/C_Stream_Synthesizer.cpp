@@ -67,6 +67,23 @@ std::vector<uint8_t> C_Stream_Synthesizer::next_ticks(uint64_t ticks) {
     return bytes;
 }
 
+void C_Stream_Synthesizer::skip_ticks(uint64_t ticks) {
+    m_tick += ticks;
+    m_tick_bytes.clear();
+    m_read_position = 0;
+    m_rhd_pending.clear();
+}
+
+uint64_t C_Stream_Synthesizer::restart_frame_counters() {
+    const uint64_t next = m_settings.first_super_frame + m_tick;
+    const uint64_t origin =
+        (next + C_Synth_Content::SLOTS - 1) / C_Synth_Content::SLOTS * C_Synth_Content::SLOTS;
+    const uint64_t skipped = origin - next;
+    skip_ticks(skipped);
+    m_content.set_frame_counter_origin(origin);
+    return skipped;
+}
+
 // Within a tick, the NP ports take turns row by row and the RHD rows are spread evenly among
 // them, as the box's multiplexer serves FIFOs that fill at these rates.
 void C_Stream_Synthesizer::render_tick() {

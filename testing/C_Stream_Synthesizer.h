@@ -61,6 +61,14 @@ public:
     // Exactly the rows of the next `ticks` ticks, and nothing of the tick after them. Must be
     // called at a tick boundary (before any fill, or after a previous call of this).
     std::vector<uint8_t> next_ticks(uint64_t ticks);
+    // Lets `ticks` ticks pass unsent, as the box does while a reader leaves its FIFOs full:
+    // the next rows belong to the tick after them, and a partly sent tick and RHD frame are
+    // lost. Row counters go on from the last row sent.
+    void skip_ticks(uint64_t ticks);
+    // The probes count their frames from 0 again, as after a trigger: from the next tick that
+    // starts an LFP cycle (a multiple of 12 super frames), so that the LFP slots stay where the
+    // decoder expects them; the ticks before it are skipped. Returns how many were skipped.
+    uint64_t restart_frame_counters();
 
     const C_Synth_Content& content() const { return m_content; }
     const Synth_Settings& settings() const { return m_settings; }

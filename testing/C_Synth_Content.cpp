@@ -8,6 +8,12 @@ namespace Selvan::MURA::synth {
 namespace {
 
 constexpr uint16_t RHD_PREAMBLE_FIRST_WORD = 0x2A53;
+
+// Channel c carries bits 10 (c mod 4) .. 10 (c mod 4) + 9 of the number, plus an offset of its
+// own and of its port: the first four channels of a sample spell the whole number.
+uint16_t counter_bits(uint64_t number, uint32_t channel, uint32_t port) {
+    return static_cast<uint16_t>(((number >> (10 * (channel % 4))) + 7 * channel + 101 * port) & 0x3FF);
+}
 constexpr int BASELINE = 512;
 constexpr uint64_t SPIKE_WINDOW = 600;
 constexpr double LFP_WAVE_HZ = 8.0;
@@ -74,9 +80,9 @@ uint16_t C_Synth_Content::frame_value(uint32_t port, uint64_t super_frame, uint3
 uint16_t C_Synth_Content::frame_word_bits(uint32_t port, uint64_t super_frame, uint32_t frame,
                                           uint32_t element) const {
     if (element == 33)
-        return static_cast<uint16_t>(frame_counter(super_frame, frame) >> 10);
+        return static_cast<uint16_t>(frame_counter(super_frame - m_frame_counter_origin, frame) >> 10);
     if (element == 34)
-        return static_cast<uint16_t>(frame_counter(super_frame, frame) & VALUE_MASK);
+        return static_cast<uint16_t>(frame_counter(super_frame - m_frame_counter_origin, frame) & VALUE_MASK);
     if (element == 32)
         return 0;
     if (frame == 0) {
@@ -94,6 +100,8 @@ uint16_t C_Synth_Content::raw_ap_bits(uint32_t port, uint64_t super_frame, uint3
         return sine_at(super_frame);
     case Np_Content::ramp:
         return static_cast<uint16_t>((super_frame + 3 * channel + 101 * port) & VALUE_MASK);
+    case Np_Content::counter:
+        return counter_bits(super_frame, channel, port);
     case Np_Content::neural:
         break;
     }
@@ -108,6 +116,8 @@ uint16_t C_Synth_Content::raw_lfp_bits(uint32_t port, uint64_t lfp_sample, uint3
         return sine_at(lfp_sample * SLOTS);
     case Np_Content::ramp:
         return static_cast<uint16_t>((7 * lfp_sample + channel + 37 * port + 512) & VALUE_MASK);
+    case Np_Content::counter:
+        return counter_bits(lfp_sample, channel, port);
     case Np_Content::neural:
         break;
     }

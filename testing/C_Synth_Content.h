@@ -12,6 +12,8 @@ enum class Np_Content {
     psb_test_pattern, // 0x0555 on even channels, 0x02AA on odd ones
     sine,             // one sine of a chosen frequency on every channel
     ramp,             // a different counting value on every port, channel and sample
+    counter,          // every sample tells where it sits: ten bits of its super frame (or LFP
+                      // sample) number, chosen by the channel, plus a channel and port offset
 };
 
 struct Content_Settings {
@@ -57,6 +59,8 @@ public:
     uint16_t lfp_value(uint32_t port, uint64_t lfp_sample, uint32_t channel) const;
     // The 20-bit frame counter the probe sends with each frame.
     static uint32_t frame_counter(uint64_t super_frame, uint32_t frame);
+    // From `super_frame` on, the probe counts its frames from 0 again (as after a trigger).
+    void set_frame_counter_origin(uint64_t super_frame) { m_frame_counter_origin = super_frame; }
     // Value `element` (0..34) of a frame as the decoder publishes it.
     uint16_t frame_value(uint32_t port, uint64_t super_frame, uint32_t frame, uint32_t element) const;
     // The low 11 bits of that value's PSB word (the test pattern also uses bit 10, which is not
@@ -82,6 +86,7 @@ private:
     uint64_t hash(uint64_t a, uint64_t b, uint64_t c, uint64_t d) const;
 
     Content_Settings m_settings;
+    uint64_t m_frame_counter_origin = 0;
     uint32_t m_sine_phase_step;
     std::array<int16_t, 1024> m_sine_table{};
     std::array<int16_t, 32> m_spike_shape{};

@@ -65,6 +65,12 @@ uint32_t Card_To_Host_Stream_Model::read(uint8_t* destination, uint32_t capacity
     ++m_reads;
     if (m_read_fails)
         throw std::runtime_error("c2h transfer failed");
+    // With every stream off the multiplexer sends nothing, and what its FIFOs held is gone.
+    if (enabled.np_port_mask == 0 && !enabled.rhd) {
+        m_pending.clear();
+        m_pending_start = 0;
+        return 0;
+    }
     uint32_t wanted = capacity;
     if (!m_read_sizes.empty()) {
         wanted = std::min(wanted, m_read_sizes[m_next_read_size]);

@@ -1,5 +1,7 @@
 #include "MURA_Box_Model.h"
 
+#include "L2_MURA_Configurator.h"
+
 #include "MURA_Register_Map.h"
 #include "M_Foreign_HW_ICAP.h"
 #include "M_HW_ICAP.h"
@@ -94,6 +96,12 @@ void MURA_Box_Model::close() {
 
 // The NP stream enables live in the control word; the RHD interface sends while its run mode
 // is continuous. Read under the lock, then the stream is produced without holding it.
+bool MURA_Box_Model::streams_enabled() const {
+    std::lock_guard lock(m_mutex);
+    return (m_control_word & 0xF) != 0 ||
+           (read_okelly(okelly_address(Okelly_Adapter_Module::EP_RUN_MODE)) & 2) != 0;
+}
+
 uint32_t MURA_Box_Model::read_stream(uint8_t* destination, uint32_t capacity) {
     Card_To_Host_Stream_Model::Enabled_Streams enabled;
     {
@@ -130,9 +138,18 @@ bool MURA_Box_Model::np_design_loaded() const {
     return design_identifier(m_signature) == NP_DESIGN_IDENTIFIER;
 }
 
+void MURA_Box_Model::set_soft_trigger_handler(std::function<void()> handler) {
+    std::lock_guard lock(m_mutex);
+    m_soft_trigger_handler = std::move(handler);
+}
+
 void MURA_Box_Model::write_locked(uint32_t address, uint32_t value) {
     if (address == CONTROL_WORD_BASE) {
+        constexpr uint32_t soft_trigger = 1u << MURA_Configurator::SOFT_TRIGGER_BIT;
+        const bool rising = (value & soft_trigger) != 0 && (m_control_word & soft_trigger) == 0;
         m_control_word = value;
+        if (rising && m_soft_trigger_handler)
+            m_soft_trigger_handler();
     } else if (address >= UART_BASE && address < BLOCK_0400_END) {
         // The Neuropixels design puts the UART here, the other designs their configuration port.
         if (!np_design_loaded())

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -53,6 +54,9 @@ public:
     void set_xadc_raw(uint32_t word);
     void set_rhd_ttl_in(uint32_t value);
     void set_faults(const Faults& faults);
+    // Called when the control word's soft-trigger bit rises (acquisition starts); the box
+    // model's lock is held, so the handler must not call back into the model.
+    void set_soft_trigger_handler(std::function<void()> handler);
     // The headstage on NP port 0..3. Configure it while no library call is running.
     Headstage_Model& headstage(int port) { return m_headstages.at(static_cast<size_t>(port)); }
     // The card-to-host stream; its rows flow only for the streams the FPGA has enabled.
@@ -78,6 +82,8 @@ public:
     uint32_t boot_count() const;
     uint32_t signature() const;
     uint32_t control_word() const;
+    // The FPGA sends something: an NP port's stream or the RHD frames is enabled.
+    bool streams_enabled() const;
     uint32_t accesses_while_closed() const;
     std::vector<Register_Access> register_writes() const;
     std::vector<Register_Access> register_writes_from(uint32_t first, uint32_t last) const;
@@ -107,6 +113,7 @@ private:
     uint32_t m_efuse = DEFAULT_EFUSE;
     uint32_t m_xadc_raw = DEFAULT_XADC_RAW;
     uint32_t m_control_word = 0;
+    std::function<void()> m_soft_trigger_handler;
 
     bool m_open = false;
     bool m_link_down = false; // after a warm boot until the driver is reopened

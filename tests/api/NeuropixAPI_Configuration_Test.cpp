@@ -131,18 +131,6 @@ TEST_F(ApiConfiguration, HeadstagePartNumberFallsBackWhenTheEepromIsBlankOrUnrea
     EXPECT_STREQ(small, "NP2");
 }
 
-TEST_F(ApiConfiguration, HeadstageReadWaitsForAPortToBeOpenedButNotForEver) {
-    open_box();
-    char text[32];
-    Stdout_Capture out;
-    Log_Capture capture;
-    EXPECT_EQ(readHSPN(0, 1, text, sizeof text), FAILED);
-    EXPECT_EQ(pauses.count(std::chrono::milliseconds(1000)), 30u);
-    EXPECT_TRUE(capture.contains(logging::Verbosity_ERROR,
-                                 "readHSPN : no port has been opened within 30 s (openPort first)"));
-    EXPECT_NE(out.take().find("Waiting for I2C_comm_initialization\n"), std::string::npos);
-}
-
 TEST_F(ApiConfiguration, HeadstageReadOnTheTestSlotBringsThePortUpItself) {
     open_box();
     char text[32];

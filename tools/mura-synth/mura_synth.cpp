@@ -21,7 +21,8 @@ using namespace Selvan::MURA::synth;
 const std::map<std::string, Np_Content> CONTENTS = {{"neural", Np_Content::neural},
                                                     {"psb", Np_Content::psb_test_pattern},
                                                     {"sine", Np_Content::sine},
-                                                    {"ramp", Np_Content::ramp}};
+                                                    {"ramp", Np_Content::ramp},
+                                                    {"counter", Np_Content::counter}};
 
 const std::map<std::string, Fault_Kind> FAULT_KINDS = {{"lost-row", Fault_Kind::lost_row},
                                                        {"counter-jump", Fault_Kind::counter_jump},
@@ -61,8 +62,8 @@ int main(int argc, char** argv) {
     app.add_option("--rhd-streams", settings.rhd_stream_count, "RHD data streams per frame")
         ->check(CLI::Range(0, 32));
     std::string content = "neural";
-    app.add_option("--content", content, "neural, psb, sine or ramp")
-        ->check(CLI::IsMember({"neural", "psb", "sine", "ramp"}));
+    app.add_option("--content", content, "neural, psb, sine, ramp or counter")
+        ->check(CLI::IsMember({"neural", "psb", "sine", "ramp", "counter"}));
     app.add_option("--sine-hz", settings.content.sine_frequency_hz, "frequency of the sine content");
     app.add_option("--seed", settings.content.seed, "seed of the synthetic data");
     app.add_option("--first-super-frame", settings.first_super_frame,

@@ -9,14 +9,13 @@
 #endif
 
 namespace Selvan::MURA::resources {
-namespace {
 
-std::filesystem::path module_folder() {
+std::filesystem::path library_folder() {
 #if defined(_WIN32)
     HMODULE module = nullptr;
     if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                                 GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCWSTR>(&module_folder), &module))
+                            reinterpret_cast<LPCWSTR>(&library_folder), &module))
         return {};
     wchar_t path[MAX_PATH + 1] = {};
     const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
@@ -25,7 +24,7 @@ std::filesystem::path module_folder() {
     return std::filesystem::path(path).parent_path();
 #else
     Dl_info info{};
-    if (dladdr(reinterpret_cast<const void*>(&module_folder), &info) == 0 || info.dli_fname == nullptr)
+    if (dladdr(reinterpret_cast<const void*>(&library_folder), &info) == 0 || info.dli_fname == nullptr)
         return {};
     std::error_code error;
     const auto path = std::filesystem::canonical(info.dli_fname, error);
@@ -33,11 +32,9 @@ std::filesystem::path module_folder() {
 #endif
 }
 
-} // namespace
-
 std::vector<std::filesystem::path> search_folders() {
     std::vector<std::filesystem::path> folders;
-    if (const auto folder = module_folder(); !folder.empty()) {
+    if (const auto folder = library_folder(); !folder.empty()) {
         folders.push_back(folder / MODULE_RESOURCE_FOLDER);
         folders.push_back(folder.parent_path() / "share" / "np3_bridge");
     }

@@ -20,6 +20,10 @@ constexpr std::string_view MODULE_RESOURCE_FOLDER = "np3_bridge_resources";
 
 MURA_EXPORT std::vector<std::filesystem::path> search_folders();
 
+// The folder of the module that holds this code (np3_bridge, or a program linking the static
+// libraries); empty when it cannot be told.
+MURA_EXPORT std::filesystem::path library_folder();
+
 // The first existing candidate; the first candidate when none exists, so that an error
 // message names a sensible place.
 MURA_EXPORT std::filesystem::path find(std::string_view file_name);

@@ -60,6 +60,13 @@ std::shared_ptr<A_MURA_Controller> A_MURA_Controller::get_instance(bool simulati
     return controller;
 }
 
+std::shared_ptr<A_MURA_Controller>
+A_MURA_Controller::with_modules(std::shared_ptr<A_MURA_Controller> controller) {
+    if (controller)
+        controller->create_modules();
+    return controller;
+}
+
 void A_MURA_Controller::set_instance_factory(Instance_Factory factory) {
     std::lock_guard lock(g_factory_mutex);
     g_factory = std::move(factory);

@@ -38,6 +38,9 @@ public:
     static void set_instance_factory(Instance_Factory factory);
     static void reset_instance_factory();
 
+    // Completes a controller built elsewhere (the virtual box) with its register modules.
+    static std::shared_ptr<A_MURA_Controller> with_modules(std::shared_ptr<A_MURA_Controller> controller);
+
     // The FPGA register modules bound to this controller's register window.
     MURA_Register_Modules& modules() { return m_modules; }
     const MURA_Register_Modules& modules() const { return m_modules; }

@@ -113,8 +113,11 @@ public:
     bool setADCCalibration(uint32_t port, const char* file);
     bool setGainCalibration(uint32_t port, const char* file);
     bool clear_all_electrode_to_bank_assignments(uint32_t port);
-    // The text reads store at most length - 1 characters and always terminate the text.
+    // The text reads store at most length - 1 characters and always terminate the text, also
+    // when they fail.
     bool readHSPN(uint32_t port, char* text, uint32_t length);
+    // The headstage EEPROM's version (its first two bytes: major, minor; 5.2 or 5.3).
+    bool readHSVersion(uint32_t port, uint8_t* major, uint8_t* minor);
     bool readProbePN(uint32_t port, char* text, uint32_t length);
     bool readProbeSN(uint32_t port, uint64_t* serial);
     bool dump_eeprom(uint32_t port, const char* file, uint8_t device, uint32_t count);
@@ -141,6 +144,7 @@ public:
     void disable_streaming();
     void disable_data_sources();
     void stop_main_demux_thread();
+    void renew_data_path();
     void finalize_stream();
     void purge_read_buffers();
     void send_soft_trigger();
@@ -206,6 +210,7 @@ private:
     void route_tunnel_to(uint32_t port) const;
     uint32_t read_probe_text(uint32_t port, uint8_t device, uint32_t offset, uint32_t limit, char* text,
                              uint32_t length);
+    uint32_t read_hs_eeprom_version(uint32_t port);
     std::shared_ptr<A_MURA_Controller> m_controller;
     // Written by the pump thread (a failed read) as well as the API thread.
     std::atomic<uint32_t> m_current_error_level{ERROR_LEVEL_NONE};

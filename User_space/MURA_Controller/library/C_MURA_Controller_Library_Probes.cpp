@@ -37,9 +37,12 @@ void copy_bounded(const char* source, char* text, uint32_t length) {
     text[count] = '\0';
 }
 
-bool text_buffer_usable(const char* text, uint32_t length, const char* operation) {
-    if (text != nullptr && length > 0)
+// A usable buffer is emptied first, so that a read that fails leaves a terminated text.
+bool text_buffer_usable(char* text, uint32_t length, const char* operation) {
+    if (text != nullptr && length > 0) {
+        text[0] = '\0';
         return true;
+    }
     logging::error("%s : no room for a text (buffer length %d)", operation, length);
     return false;
 }
@@ -266,6 +269,35 @@ uint32_t MURA_Controller_Library::read_probe_text(uint32_t port, uint8_t device,
     return m_i2c->read_string(device, offset, text, std::min(length - 1, limit));
 }
 
+uint32_t MURA_Controller_Library::read_hs_eeprom_version(uint32_t port) {
+    probe_control(port);
+    route_tunnel_to(port);
+    uint8_t version_bytes[2] = {};
+    m_i2c->read_bytes(i2c_device::HEADSTAGE_EEPROM, 0, version_bytes, 2);
+    return version_bytes[0] | (version_bytes[1] << 8);
+}
+
+bool MURA_Controller_Library::readHSVersion(uint32_t port, uint8_t* major, uint8_t* minor) {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "readHSVersion");
+    if (!major || !minor) {
+        logging::error("readHSVersion : no place for the version");
+        return false;
+    }
+    uint32_t version = HS_EEPROM_VERSION_5_3;
+    if (!m_simulation) {
+        std::lock_guard lock(m_tunnel_mutex);
+        try {
+            version = read_hs_eeprom_version(port);
+        } catch (const std::exception& e) {
+            logging::error("Exception caught during readHSVersion : %s", e.what());
+            return false;
+        }
+    }
+    *major = static_cast<uint8_t>(version & 0xFF);
+    *minor = static_cast<uint8_t>(version >> 8);
+    return true;
+}
+
 bool MURA_Controller_Library::readHSPN(uint32_t port, char* text, uint32_t length) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "readHSPN");
     if (!text_buffer_usable(text, length, "readHSPN"))
@@ -276,11 +308,7 @@ bool MURA_Controller_Library::readHSPN(uint32_t port, char* text, uint32_t lengt
     }
     std::lock_guard lock(m_tunnel_mutex);
     try {
-        probe_control(port);
-        route_tunnel_to(port);
-        uint8_t version_bytes[2] = {};
-        m_i2c->read_bytes(i2c_device::HEADSTAGE_EEPROM, 0, version_bytes, 2);
-        const uint32_t version = version_bytes[0] | (version_bytes[1] << 8);
+        const uint32_t version = read_hs_eeprom_version(port);
         uint32_t characters = 0;
         if (version == HS_EEPROM_VERSION_5_2) {
             logging::info("Reading version 5.2 HS part number");
@@ -324,6 +352,10 @@ bool MURA_Controller_Library::readProbePN(uint32_t port, char* text, uint32_t le
 
 bool MURA_Controller_Library::readProbeSN(uint32_t port, uint64_t* serial) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "readProbeSN");
+    if (!serial) {
+        logging::error("readProbeSN : no place for the serial number");
+        return false;
+    }
     if (m_simulation) {
         *serial = SIMULATED_PROBE_SERIAL_NUMBER;
         return true;

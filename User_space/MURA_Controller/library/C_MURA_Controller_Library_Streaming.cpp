@@ -60,6 +60,10 @@ void MURA_Controller_Library::stop_main_demux_thread() {
     m_streaming.stop_main_demux_thread();
 }
 
+void MURA_Controller_Library::renew_data_path() {
+    m_streaming.renew_data_path();
+}
+
 void MURA_Controller_Library::finalize_stream() {
     m_streaming.finalize_stream();
 }

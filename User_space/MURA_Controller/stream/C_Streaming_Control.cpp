@@ -359,6 +359,25 @@ void C_Streaming_Control::stop_main_demux_thread() {
     m_main_demux_thread_started = false;
 }
 
+void C_Streaming_Control::renew_data_path() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "renew_data_path");
+    if (!m_prepared_for_streaming || !m_main_demux_thread_started)
+        return;
+    std::array<std::weak_ptr<demux::I_L2_Demux_CH_Results>, NP_PORT_COUNT> np_listeners;
+    for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
+        np_listeners[port] = m_demux->get_L2_CH_Results_Listener(port);
+    const std::weak_ptr<demux::I_RHD_Frame_Listener> rhd_listener = m_demux->get_RHD_Results_Listener();
+    const uint32_t rhd_streams = m_demux->get_enabled_RHD_stream_count();
+    stop_main_demux_thread();
+    m_demux = std::make_unique<demux::Async_NP_And_RHD_Demux>();
+    for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
+        m_demux->set_L2_CH_Results_Listener(np_listeners[port], port);
+    m_demux->set_RHD_Results_Listener(rhd_listener);
+    m_demux->set_enabled_RHD_stream_count(rhd_streams);
+    start_main_demux_thread();
+    m_partial_row_length = 0;
+}
+
 // Polls in real time, briefly, so that a shutdown costs only what the demux needs; a line is
 // printed for every second of waiting.
 bool C_Streaming_Control::wait_for_demux_to_finish() {

@@ -89,6 +89,11 @@ public:
     void disable_streaming();
     void disable_data_sources();
     void stop_main_demux_thread();
+    // Starts the next run on a fresh demultiplexer: what the last run left inside the pipeline
+    // (a partial batch of super frames, a partly decoded frame, a partly assembled RHD frame)
+    // goes with the old one, which first finishes what is queued. Listeners and the RHD stream
+    // count carry over. Does nothing before streaming is prepared.
+    void renew_data_path();
     void finalize_stream();
     void purge_read_buffers();
     void send_soft_trigger();

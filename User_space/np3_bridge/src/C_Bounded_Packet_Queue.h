@@ -49,13 +49,13 @@ public:
         return true;
     }
 
-    // Blocks while the queue is empty. Returns the front packet, which stays queued; or no
-    // packet once exit is signalled (also when packets are queued), or when wake_readers
-    // interrupts the wait.
+    // Blocks while the queue is empty (unless reads do not block). Returns the front packet,
+    // which stays queued; or no packet once exit is signalled (also when packets are queued),
+    // or when wake_readers interrupts the wait.
     const Packet* peek_xfer_buffer_from_queue() {
         const uint64_t generation = m_ring.read_locked([this] { return m_wake_generation; });
         std::unique_ptr<Packet>* front =
-            m_ring.wait_front([&] { return m_exit || m_wake_generation != generation; });
+            m_ring.wait_front([&] { return m_exit || !m_reads_block || m_wake_generation != generation; });
         if (exit_signalled()) {
             logging::info(m_texts.exit_message);
             return nullptr;
@@ -78,6 +78,12 @@ public:
         m_ring.update_and_wake([this] { ++m_wake_generation; });
     }
 
+    // While reads do not block, a read of an empty queue returns at once without a packet (and
+    // readers blocked when the switch happens return). Reads block by default.
+    void set_reads_block(bool block) {
+        m_ring.update_and_wake([this, block] { m_reads_block = block; });
+    }
+
     bool exit_signalled() const {
         return m_ring.read_locked([this] { return m_exit; });
     }
@@ -89,6 +95,7 @@ private:
     C_Blocking_Ring<std::unique_ptr<Packet>> m_ring;
     // Guarded by the ring's lock.
     bool m_exit = false;
+    bool m_reads_block = true;
     uint64_t m_wake_generation = 0;
     Texts m_texts;
     std::atomic<uint8_t>& m_overflow_counter;

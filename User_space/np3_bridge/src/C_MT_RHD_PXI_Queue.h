@@ -42,6 +42,7 @@ public:
     bool exit_signalled() const { return m_queue.exit_signalled(); }
     void signal_exit() { m_queue.signal_exit(); }
     void wake_readers() { m_queue.wake_readers(); }
+    void set_reads_block(bool block) { m_queue.set_reads_block(block); }
 
     MT_RHD_PXI_Queue& get_queue() { return m_queue; }
 

@@ -1,5 +1,7 @@
 // Acquisition through the exported API: the main pump thread that moves the device stream into
-// the demultiplexer, starting and stopping it, and the reads that hand packets to the host.
+// the demultiplexer, starting and stopping it (the adapter's start_acquisition and
+// stop_acquisition, and the published API's arm and software trigger), and the reads that hand
+// packets to the host.
 
 #include "NeuropixAPI.h"
 
@@ -13,13 +15,13 @@
 namespace Selvan::MURA::api {
 namespace {
 
-// After this long a pump that does not end is reported and stopping gives up on it.
-constexpr std::chrono::seconds PUMP_STOP_TIMEOUT{30};
+// After this long a pump that does not end is reported and let go with its library.
+std::atomic<int64_t> g_pump_stop_timeout_ms{30000};
 constexpr int NP_QUEUE_NOMINAL_DEPTH = 500;
 constexpr int RHD_SAMPLES_PER_PACKET = 12;
 
-void main_pump_thread(int slot_id, int port_id, MURA_Controller_Library* library) {
-    Adapter_State& s = state();
+void main_pump_thread(int slot_id, int port_id, std::shared_ptr<MURA_Controller_Library> library,
+                      std::shared_ptr<Pump_Flags> flags) {
     logging::log(1, "slotID %d, portID %d : Main pump thread started", slot_id, port_id);
     const Priority_Result priority = raise_current_thread_priority();
     if (priority.raised)
@@ -27,7 +29,7 @@ void main_pump_thread(int slot_id, int port_id, MURA_Controller_Library* library
     else
         logging::log(1, "SetThreadPriority failed : %d", priority.error_code);
     bool failed = false;
-    while (!s.stop_main_pump) {
+    while (!flags->stop) {
         bool pumped = false;
         try {
             pumped = library->pump_data_to_demux();
@@ -41,22 +43,24 @@ void main_pump_thread(int slot_id, int port_id, MURA_Controller_Library* library
     }
     if (failed) {
         logging::log(1, "error in main pump thread (%d,%d)", slot_id, port_id);
-        s.main_pump_ended = true;
+        flags->ended = true;
     } else {
-        s.main_pump_ended = true;
+        flags->ended = true;
         logging::log(1, "End of main pump thread (%d,%d)", slot_id, port_id);
     }
 }
 
-void wake_readers() {
+// Reads of the current converters block while acquisition runs and return at once otherwise;
+// switching releases the readers blocked right now.
+void set_reads_block(bool block) {
     Adapter_State& s = state();
     std::lock_guard lock(s.converters_mutex);
     for (auto& converter : s.np_converters) {
         if (converter)
-            converter->get_queue().wake_readers();
+            converter->get_queue().set_reads_block(block);
     }
     if (s.rhd_converter)
-        s.rhd_converter->wake_readers();
+        s.rhd_converter->set_reads_block(block);
 }
 
 void report_throughput(int port_index, int requested_count) {
@@ -77,6 +81,61 @@ void report_throughput(int port_index, int requested_count) {
     s.transfer_report_time = now;
 }
 
+// A pump let go earlier that still runs on this library: a second pump would race it.
+bool stuck_pump_on(const std::shared_ptr<MURA_Controller_Library>& library) {
+    Adapter_State& s = state();
+    return s.stuck_pump_flags && !s.stuck_pump_flags->ended && s.stuck_pump_library.lock() == library;
+}
+
+// start_acquisition and the software trigger on an armed slot. The caller holds the control
+// lock.
+NP_ErrorCode start_acquisition_locked(int slot_id, int port_id, const char* function) {
+    Adapter_State& s = state();
+    const std::shared_ptr<MURA_Controller_Library> library = open_library(function);
+    if (!library)
+        return Neuropixels::FAILED;
+    s.armed = false;
+    if (s.acquisition_started)
+        return Neuropixels::SUCCESS;
+    if (stuck_pump_on(library)) {
+        logging::error("%s : the pump thread of the previous acquisition has not ended; close and open "
+                       "the basestation again",
+                       function);
+        return Neuropixels::FAILED;
+    }
+    s.data_path_used = true;
+    s.stop_main_pump = false;
+    set_reads_block(true);
+    try {
+        library->enable_streaming(true, {0, 1, 2, 3}, true, {}, true);
+        auto pump = std::make_unique<Main_Pump>();
+        pump->flags = std::make_shared<Pump_Flags>();
+        pump->library = library;
+        pump->thread = std::thread(main_pump_thread, slot_id, port_id, library, pump->flags);
+        s.main_pump = std::move(pump);
+    } catch (...) {
+        set_reads_block(false);
+        throw;
+    }
+    s.acquisition_started = true;
+    return Neuropixels::SUCCESS;
+}
+
+// stop_acquisition and the stopping part of arm. The caller holds the control lock.
+void stop_acquisition_locked(int slot_id) {
+    Adapter_State& s = state();
+    if (!s.acquisition_started)
+        return;
+    s.acquisition_started = false;
+    logging::info("Stopping main stream. (%d)", slot_id);
+    if (const auto library = current_library())
+        library->disable_streaming();
+    s.stop_main_pump = true;
+    // Readers waiting on empty queues return with what they have copied.
+    set_reads_block(false);
+    stop_pump_thread(slot_id, true);
+}
+
 } // namespace
 
 // Readers blocked now or later return at once, without a packet.
@@ -91,30 +150,63 @@ void signal_exit_to_readers() {
         s.rhd_converter->signal_exit();
 }
 
+void set_pump_stop_timeout(std::chrono::milliseconds timeout) {
+    g_pump_stop_timeout_ms = timeout.count();
+}
+
 // The pump ends after its current transfer. Its end is polled in short steps of real time, so a
-// stop costs what the pump needs; a line is logged for every second of waiting.
+// stop costs what the pump needs; a line is logged for every second of waiting. A pump that
+// does not end in time keeps running, detached, on its own reference to its library.
 void stop_pump_thread(int slot_id, bool log_waits) {
     using namespace std::chrono;
     Adapter_State& s = state();
     s.stop_main_pump = true;
-    if (!s.main_pump_thread)
+    if (!s.main_pump)
         return;
+    Main_Pump& pump = *s.main_pump;
+    pump.flags->stop = true;
+    const milliseconds limit(g_pump_stop_timeout_ms.load());
     const auto start = steady_clock::now();
     auto next_report = start;
-    while (!s.main_pump_ended && steady_clock::now() - start < PUMP_STOP_TIMEOUT) {
+    while (!pump.flags->ended && steady_clock::now() - start < limit) {
         if (log_waits && steady_clock::now() >= next_report) {
             logging::info("Waiting main pump to stop. (%d)", slot_id);
             next_report += seconds(1);
         }
         std::this_thread::sleep_for(milliseconds(2));
     }
-    if (!s.main_pump_ended) {
-        logging::error("The main pump thread did not stop within %d s",
-                       static_cast<int>(PUMP_STOP_TIMEOUT.count()));
-        return;
+    if (pump.flags->ended) {
+        pump.thread.join();
+    } else {
+        logging::error("The main pump thread did not stop within %d ms", static_cast<int>(limit.count()));
+        logging::error("The main pump thread is left running with its basestation, which is released "
+                       "when the thread ends");
+        pump.thread.detach();
+        s.stuck_pump_flags = pump.flags;
+        s.stuck_pump_library = pump.library;
     }
-    s.main_pump_thread->join();
-    s.main_pump_thread.reset();
+    s.main_pump.reset();
+}
+
+// Arms the slot: a running acquisition stops, the readers return at once, and the next run
+// starts on a fresh data path with fresh converters, so that nothing of the stopped run (a
+// queued packet, a partial packet, a partial batch of super frames) reaches it. The caller
+// holds the control lock.
+NP_ErrorCode arm_locked(int slot_id) {
+    Adapter_State& s = state();
+    const std::shared_ptr<MURA_Controller_Library> library = open_library("arm");
+    if (!library)
+        return Neuropixels::FAILED;
+    stop_acquisition_locked(slot_id);
+    if (s.data_path_used) {
+        signal_exit_to_readers();
+        library->renew_data_path();
+        install_converters(*library);
+        s.data_path_used = false;
+    }
+    set_reads_block(false);
+    s.armed = true;
+    return Neuropixels::SUCCESS;
 }
 
 } // namespace Selvan::MURA::api
@@ -132,24 +224,8 @@ NP_ErrorCode NP_APIC start_acquisition(int slotID, int portID) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "start_acquisition");
     logging::info("starting acquisition : slotID : %d, portID : %d", slotID, portID);
     return guarded("start_acquisition", FAILED, [&] {
-        MURA_Controller_Library* library = open_library("start_acquisition");
-        if (!library)
-            return FAILED;
-        Adapter_State& s = state();
-        bool expected = false;
-        if (!s.acquisition_started.compare_exchange_strong(expected, true))
-            return SUCCESS;
-        try {
-            library->enable_streaming(true, {0, 1, 2, 3}, true, {}, true);
-            s.main_pump_ended = false;
-            s.stop_main_pump = false;
-            s.main_pump_thread = std::make_unique<std::thread>(main_pump_thread, slotID, portID, library);
-        } catch (...) {
-            s.acquisition_started = false;
-            s.main_pump_ended = true;
-            throw;
-        }
-        return SUCCESS;
+        std::lock_guard lock(state().control_mutex);
+        return start_acquisition_locked(slotID, portID, "start_acquisition");
     });
 }
 
@@ -157,17 +233,8 @@ NP_ErrorCode NP_APIC stop_acquisition(int slotID, int portID) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "stop_acquisition");
     logging::info("slotID : %d, portID : %d", slotID, portID);
     return guarded("stop_acquisition", FAILED, [&] {
-        Adapter_State& s = state();
-        bool expected = true;
-        if (!s.acquisition_started.compare_exchange_strong(expected, false))
-            return SUCCESS;
-        logging::info("Stopping main stream. (%d)", slotID);
-        if (s.library)
-            s.library->disable_streaming();
-        s.stop_main_pump = true;
-        // Readers waiting on empty queues return with what they have copied.
-        wake_readers();
-        stop_pump_thread(slotID, true);
+        std::lock_guard lock(state().control_mutex);
+        stop_acquisition_locked(slotID);
         return SUCCESS;
     });
 }
@@ -175,7 +242,37 @@ NP_ErrorCode NP_APIC stop_acquisition(int slotID, int portID) {
 NP_ErrorCode NP_APIC arm(int slotID) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "arm");
     logging::info("slotID : %d", slotID);
-    return SUCCESS;
+    return guarded("arm", FAILED, [&] {
+        std::lock_guard lock(state().control_mutex);
+        return arm_locked(slotID);
+    });
+}
+
+// The published API starts acquisition with a software trigger on an armed slot.
+NP_ErrorCode NP_APIC setSWTrigger(int slotID) {
+    MURA_LOG_SCOPE(1, "setSWTrigger");
+    logging::log(1, "slotID : %d", slotID);
+    return guarded("setSWTrigger", FAILED, [&] {
+        std::lock_guard lock(state().control_mutex);
+        if (!state().armed) {
+            logging::info("setSWTrigger : slot %d is not armed, nothing is started", slotID);
+            return SUCCESS;
+        }
+        return start_acquisition_locked(slotID, 0, "setSWTrigger");
+    });
+}
+
+NP_ErrorCode NP_APIC setSWTriggerEx(int slotID, swtriggerflags_t) {
+    MURA_LOG_SCOPE(1, "setSWTriggerEx");
+    logging::log(1, "%d", slotID);
+    return guarded("setSWTriggerEx", FAILED, [&] {
+        std::lock_guard lock(state().control_mutex);
+        if (!state().armed) {
+            logging::info("setSWTriggerEx : slot %d is not armed, nothing is started", slotID);
+            return SUCCESS;
+        }
+        return start_acquisition_locked(slotID, 0, "setSWTriggerEx");
+    });
 }
 
 NP_ErrorCode NP_APIC readElectrodeData(int, int portID, int, struct electrodePacket* packets,

@@ -15,7 +15,7 @@ template <class Test>
 NP_ErrorCode run_test(const char* function, Test&& test) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, function);
     return guarded(function, FAILED, [&] {
-        MURA_Controller_Library* library = open_library(function);
+        const auto library = open_library(function);
         return library ? result_of(test(*library)) : FAILED;
     });
 }
@@ -24,7 +24,7 @@ NP_ErrorCode run_test(const char* function, Test&& test) {
 
 NP_ErrorCode NP_APIC bistBS(int) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "bistBS");
-    return result_of(state().library != nullptr);
+    return result_of(current_library() != nullptr);
 }
 
 NP_ErrorCode NP_APIC bistHB(int, int portID, int) {

@@ -1,38 +1,13 @@
-// Probe configuration and identification through the exported API: electrode, gain, reference
-// and filter settings, calibration files, the shift-register upload, and the EEPROM reads.
+// Probe configuration through the exported API: electrode, gain, reference and filter settings,
+// calibration files, the shift-register upload, the operating and test modes.
 
 #include "NeuropixAPI.h"
 
 #include "Console.h"
 #include "NeuropixAPI_frame.h"
-#include "Pause.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
-
-namespace Selvan::MURA::api {
-namespace {
-
-constexpr std::chrono::milliseconds I2C_INIT_POLL{1000};
-constexpr uint32_t I2C_INIT_POLL_LIMIT = 30;
-constexpr int TEST_PATH_SLOT = 16;
-constexpr const char* FALLBACK_HS_PART_NUMBER = "NP2_HS_30";
-
-uint32_t narrow_length(size_t length) {
-    return static_cast<uint32_t>(std::min<size_t>(length, UINT32_MAX));
-}
-
-// Copies as much of `text` as fits into `size` bytes and always terminates.
-void bounded_copy(char* destination, size_t size, const char* text) {
-    if (!destination || size == 0)
-        return;
-    const size_t count = std::min(std::strlen(text), size - 1);
-    std::memcpy(destination, text, count);
-    destination[count] = '\0';
-}
-} // namespace
-} // namespace Selvan::MURA::api
 
 namespace Neuropixels {
 
@@ -40,7 +15,7 @@ using namespace Selvan::MURA;
 using namespace Selvan::MURA::api;
 
 // ---------------------------------------------------------------------------------------------
-// Probe configuration and identification
+// Probe configuration
 // ---------------------------------------------------------------------------------------------
 
 namespace {
@@ -49,7 +24,7 @@ namespace {
 template <class Call>
 NP_ErrorCode configure(const char* function, Call&& call) {
     return guarded(function, FAILED, [&] {
-        MURA_Controller_Library* library = open_library(function);
+        const auto library = open_library(function);
         return library ? result_of(call(*library)) : FAILED;
     });
 }
@@ -159,7 +134,7 @@ NP_ErrorCode NP_APIC probe_set_bist_mode(int portID, bool enable) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "probe_set_bist_mode");
     logging::log(1, "portID : %d, enable : %d", portID, enable);
     return guarded("probe_set_bist_mode", FAILED, [&] {
-        MURA_Controller_Library* library = open_library("probe_set_bist_mode");
+        const auto library = open_library("probe_set_bist_mode");
         if (!library)
             return FAILED;
         library->set_bist_signal_mode(library_port(portID), enable);
@@ -169,75 +144,11 @@ NP_ErrorCode NP_APIC probe_set_bist_mode(int portID, bool enable) {
 
 NP_ErrorCode NP_APIC clear_all_electrode_to_bank_assignments(int, int portID) {
     return guarded("clear_all_electrode_to_bank_assignments", FAILED, [&] {
-        MURA_Controller_Library* library = open_library("clear_all_electrode_to_bank_assignments");
+        const auto library = open_library("clear_all_electrode_to_bank_assignments");
         if (!library)
             return FAILED;
         library->clear_all_electrode_to_bank_assignments(library_port(portID));
         return SUCCESS;
-    });
-}
-
-NP_ErrorCode NP_APIC readHSPN(int slotID, int portID, char* pn, size_t maxlen) {
-    MURA_LOG_SCOPE(logging::Verbosity_INFO, "readHSPN");
-    logging::info("slotID : %d, portID : %d", slotID, portID);
-    return guarded("readHSPN", FAILED, [&] {
-        MURA_Controller_Library* library = open_library("readHSPN");
-        if (!library || !pn || maxlen == 0)
-            return FAILED;
-        Adapter_State& s = state();
-        if (slotID == TEST_PATH_SLOT) {
-            library->probe_init_part_1(library_port(portID));
-            s.i2c_comm_initialized = true;
-        }
-        for (uint32_t polls = 0; !s.i2c_comm_initialized; ++polls) {
-            if (polls == I2C_INIT_POLL_LIMIT) {
-                logging::error("readHSPN : no port has been opened within %d s (openPort first)",
-                               I2C_INIT_POLL_LIMIT);
-                return FAILED;
-            }
-            console::out("Waiting for I2C_comm_initialization\n");
-            pause_for(I2C_INIT_POLL);
-        }
-        bool ok = false;
-        {
-            std::lock_guard lock(s.probe_access_mutex);
-            ok = library->readHSPN(library_port(portID), pn, narrow_length(maxlen));
-        }
-        if (pn[0] != 'N') {
-            logging::info("Invalid HS eeprom detected, defaulting to NP2_HS_30");
-            bounded_copy(pn, maxlen, FALLBACK_HS_PART_NUMBER);
-        }
-        logging::info("Reporting HS part number : %s", pn);
-        return result_of(ok);
-    });
-}
-
-NP_ErrorCode NP_APIC readProbePN(int slotID, int portID, int dockID, char* pn, size_t maxlen) {
-    MURA_LOG_SCOPE(logging::Verbosity_INFO, "readProbePN");
-    logging::info("slotID : %d, portID : %d, dockID : %d", slotID, portID, dockID);
-    return guarded("readProbePN", FAILED, [&] {
-        MURA_Controller_Library* library = open_library("readProbePN");
-        if (!library || !pn || maxlen == 0)
-            return FAILED;
-        bool ok = false;
-        {
-            std::lock_guard lock(state().probe_access_mutex);
-            ok = library->readProbePN(library_port(portID), pn, narrow_length(maxlen));
-        }
-        logging::info("Reporting probe part number : %s", pn);
-        return result_of(ok);
-    });
-}
-
-NP_ErrorCode NP_APIC readProbeSN(int slotID, int portID, int, uint64_t* id) {
-    MURA_LOG_SCOPE(logging::Verbosity_INFO, "readProbeSN");
-    logging::info("slotID : %d, portID : %d", slotID, portID);
-    return guarded("readProbeSN", FAILED, [&] {
-        MURA_Controller_Library* library = open_library("readProbeSN");
-        if (!library || !id)
-            return FAILED;
-        std::lock_guard lock(state().probe_access_mutex);
-        return result_of(library->readProbeSN(library_port(portID), id));
     });
 }
 

@@ -17,18 +17,12 @@ using namespace Selvan::MURA::api;
 
 namespace {
 
-void copy_text(char* destination, size_t size, const char* text) {
-    if (!destination || size == 0)
-        return;
-    const size_t count = std::min(std::strlen(text), size - 1);
-    std::memcpy(destination, text, count);
-    destination[count] = '\0';
-}
-
-void fill_firmware_info(firmware_Info* info, const char* name) {
-    info->major = 2;
-    info->minor = 0;
-    info->build = 1;
+// The versions are the settings file's (hosts may insist on particular numbers).
+void fill_firmware_info(firmware_Info* info, const C_Adapter_Settings::Firmware_Version& version,
+                        const char* name) {
+    info->major = version.major;
+    info->minor = version.minor;
+    info->build = version.build;
     copy_text(info->name, sizeof info->name, name);
 }
 
@@ -40,14 +34,60 @@ bool outputs_present(const char* function, Outputs*... outputs) {
     return false;
 }
 
+// The identity of the parts the MURA box stands in for: a base-station connect board and a flex,
+// both of version 1.0.
+constexpr const char* BSC_PART_NUMBER = "MURA NA";
+constexpr uint64_t BSC_SERIAL_NUMBER = 12345;
+constexpr const char* FLEX_PART_NUMBER = "Selvan MURA Flex";
+
+HardwareID fixed_hardware_id(uint64_t serial_number, const char* part_number) {
+    HardwareID id{};
+    id.version_Major = 1;
+    id.version_Minor = 0;
+    id.SerialNumber = serial_number;
+    copy_text(id.ProductNumber, sizeof id.ProductNumber, part_number);
+    return id;
+}
+
 } // namespace
+
+NP_ErrorCode NP_APIC getBSCHardwareID(int slotID, struct HardwareID* pHwid) {
+    MURA_LOG_SCOPE(1, "getBSCHardwareID");
+    logging::log(1, "slotID : %d", slotID);
+    if (!pHwid) {
+        logging::error("getBSCHardwareID : null HardwareID, nothing written");
+        return PARAMETER_INVALID;
+    }
+    *pHwid = fixed_hardware_id(BSC_SERIAL_NUMBER, BSC_PART_NUMBER);
+    return SUCCESS;
+}
+
+// The box has no flex board: its identity stands for the cable of every port and dock.
+NP_ErrorCode NP_APIC getFlexHardwareID(int slotID, int portID, int dockID, struct HardwareID* pHwid) {
+    MURA_LOG_SCOPE(1, "getFlexHardwareID");
+    logging::log(1, "slotID : %d, portID : %d, dockID : %d", slotID, portID, dockID);
+    if (!pHwid) {
+        logging::error("getFlexHardwareID : null HardwareID, nothing written");
+        return PARAMETER_INVALID;
+    }
+    if (!valid_api_port(portID)) {
+        logging::error("getFlexHardwareID : invalid portID %d (ports 1..4)", portID);
+        return WRONG_PORT;
+    }
+    if (dockID != 0 && dockID != 1) {
+        logging::error("getFlexHardwareID : invalid dockID %d (docks 0 and 1)", dockID);
+        return WRONG_DOCK_ID;
+    }
+    *pHwid = fixed_hardware_id(0, FLEX_PART_NUMBER);
+    return SUCCESS;
+}
 
 NP_ErrorCode NP_APIC bs_getFirmwareInfo(int slotID, struct firmware_Info* info) {
     MURA_LOG_SCOPE(1, "bs_getFirmwareInfo");
     logging::log(1, "%d", slotID);
     if (!outputs_present("bs_getFirmwareInfo", info))
         return FAILED;
-    fill_firmware_info(info, "MURA 1.0");
+    fill_firmware_info(info, C_Adapter_Settings::load(false).bs_firmware, "MURA 1.0");
     return SUCCESS;
 }
 
@@ -56,7 +96,7 @@ NP_ErrorCode NP_APIC bsc_getFirmwareInfo(int slotID, struct firmware_Info* info)
     logging::log(1, "slotID : %d", slotID);
     if (!outputs_present("bsc_getFirmwareInfo", info))
         return FAILED;
-    fill_firmware_info(info, "MURA Firmware 1.0");
+    fill_firmware_info(info, C_Adapter_Settings::load(false).bsc_firmware, "MURA Firmware 1.0");
     return SUCCESS;
 }
 
@@ -104,7 +144,7 @@ NP_ErrorCode NP_APIC readBSCPN(int slotID, char* pn, size_t len) {
     logging::log(1, "slotID : %d", slotID);
     if (!outputs_present("readBSCPN", pn))
         return FAILED;
-    copy_text(pn, len, "MURA NA");
+    copy_text(pn, len, BSC_PART_NUMBER);
     return SUCCESS;
 }
 
@@ -113,7 +153,7 @@ NP_ErrorCode NP_APIC readBSCSN(int slotID, uint64_t* sn) {
     logging::log(1, "slotID : %d", slotID);
     if (!outputs_present("readBSCSN", sn))
         return FAILED;
-    *sn = 12345;
+    *sn = BSC_SERIAL_NUMBER;
     return SUCCESS;
 }
 
@@ -122,7 +162,7 @@ NP_ErrorCode NP_APIC readFlexPN(int, int portID, int, char* pn, size_t maxlen) {
     logging::log(1, "%d", portID);
     if (!outputs_present("readFlexPN", pn))
         return FAILED;
-    copy_text(pn, maxlen, "Selvan MURA Flex");
+    copy_text(pn, maxlen, FLEX_PART_NUMBER);
     return SUCCESS;
 }
 
@@ -132,8 +172,20 @@ const char* NP_APIC getErrorMessage(NP_ErrorCode code) {
         return "SUCCESS";
     case FAILED:
         return "FAILED";
+    case NOT_OPEN:
+        return "NOT_OPEN";
+    case IIC_ERROR:
+        return "IIC_ERROR";
     case VERSION_MISMATCH:
         return "VERSION_MISMATCH";
+    case PARAMETER_INVALID:
+        return "PARAMETER_INVALID";
+    case WRONG_PORT:
+        return "WRONG_PORT";
+    case WRONG_DOCK_ID:
+        return "WRONG_DOCK_ID";
+    case NO_LINK:
+        return "NO_LINK";
     case NOTSUPPORTED:
         return "NOTSUPPORTED";
     case NOTIMPLEMENTED:
@@ -148,7 +200,7 @@ const char* NP_APIC getErrorMessage(NP_ErrorCode code) {
 float NP_APIC bs_get_fpga_temperature_celcius() {
     float temperature = std::numeric_limits<float>::quiet_NaN();
     guarded("bs_get_fpga_temperature_celcius", FAILED, [&] {
-        if (MURA_Controller_Library* library = open_library("bs_get_fpga_temperature_celcius"))
+        if (const auto library = open_library("bs_get_fpga_temperature_celcius"))
             temperature = library->get_fpga_temperature();
         return SUCCESS;
     });
@@ -162,8 +214,8 @@ const char* fpga_text(const char* function, std::string& storage,
                       std::string (MURA_Controller_Library::*getter)() const) {
     storage.clear();
     guarded(function, FAILED, [&] {
-        if (MURA_Controller_Library* library = open_library(function))
-            storage = (library->*getter)();
+        if (const auto library = open_library(function))
+            storage = ((*library).*getter)();
         return SUCCESS;
     });
     return storage.c_str();
@@ -183,7 +235,7 @@ const char* NP_APIC bs_get_fpga_design_build_date() {
 }
 
 NP_ErrorCode NP_APIC get_available_port_capability(int, uint8_t* count) {
-    MURA_Controller_Library* library = open_library("get_available_port_capability");
+    const auto library = open_library("get_available_port_capability");
     if (!library || !outputs_present("get_available_port_capability", count))
         return FAILED;
     *count = library->get_np_port_count_from_fpga_signature();

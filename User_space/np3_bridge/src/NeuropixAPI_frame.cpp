@@ -16,17 +16,17 @@ Adapter_State& state() {
 // its device and threads is left to the operating system.
 Adapter_State::~Adapter_State() {
     // What is let go stays reachable from here for the rest of the process.
-    static std::thread* abandoned_pump = nullptr;
-    static MURA_Controller_Library* abandoned_library = nullptr;
-    if (main_pump_thread) {
-        stop_main_pump = true;
-        for (int i = 0; i < 200 && !main_pump_ended; ++i)
+    [[maybe_unused]] static Main_Pump* abandoned_pump = nullptr;
+    [[maybe_unused]] static std::shared_ptr<MURA_Controller_Library>* abandoned_library = nullptr;
+    if (main_pump) {
+        main_pump->flags->stop = true;
+        for (int i = 0; i < 200 && !main_pump->flags->ended; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        main_pump_thread->detach();
-        abandoned_pump = main_pump_thread.release();
+        main_pump->thread.detach();
+        abandoned_pump = main_pump.release();
     }
     if (library)
-        abandoned_library = library.release();
+        abandoned_library = new std::shared_ptr<MURA_Controller_Library>(std::move(library));
 }
 
 std::shared_ptr<NP_Converter> np_converter(int api_port) {
@@ -41,8 +41,14 @@ std::shared_ptr<RHD_Converter> rhd_converter() {
     return s.rhd_converter;
 }
 
-MURA_Controller_Library* open_library(const char* function) {
-    MURA_Controller_Library* library = state().library.get();
+std::shared_ptr<MURA_Controller_Library> current_library() {
+    Adapter_State& s = state();
+    std::lock_guard lock(s.library_mutex);
+    return s.library;
+}
+
+std::shared_ptr<MURA_Controller_Library> open_library(const char* function) {
+    std::shared_ptr<MURA_Controller_Library> library = current_library();
     if (!library)
         logging::error("%s : the basestation is not open (openBS has not succeeded)", function);
     return library;

@@ -4,15 +4,19 @@
 // scope and argument line, the result mapping, and the guard that keeps exceptions inside the
 // library. Internal to np3_bridge.
 
+#include "C_Adapter_Settings.h"
 #include "C_MT_NP_PXI_Queue.h"
 #include "C_MT_RHD_PXI_Queue.h"
 #include "C_MURA_Controller_Library.h"
 #include "Log.h"
+#include "Marker_Files.h"
 #include "NeuropixAPI.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,26 +29,56 @@ using NP_Converter = npoe_adapter::L2_CH_Results_NP_PXI_Format_Converter;
 using RHD_Converter = npoe_adapter::RHD_to_PXI_ADC_Format_Converter;
 
 constexpr int API_PORT_COUNT = 4;
-constexpr const char* SIMULATION_MARKER = "MURA_NPAPI_ADAPTER_SIM";
-constexpr const char* INIT_MODE_MARKER = "MURA_NP_INIT_MODE";
 constexpr const char* LOG_FILE_NAME = "MURA.log";
 
-// The adapter's process-wide state. Exported calls may come from any host thread; the flags
-// shared with the pump thread and the readers are atomics, and the converters are handed to
-// readers as shared references taken under a lock, so a reader keeps its converter for the
-// whole call even when openBS replaces it.
+// The main pump thread and what it shares with its owner. The thread holds its own reference
+// to the library it pumps and to these flags, so that a pump that does not stop within its
+// limit can be let go with everything it uses, and nothing is destroyed under it.
+struct Pump_Flags {
+    std::atomic<bool> stop{false};
+    std::atomic<bool> ended{false};
+};
+
+struct Main_Pump {
+    std::thread thread;
+    std::shared_ptr<Pump_Flags> flags;
+    std::shared_ptr<MURA_Controller_Library> library;
+};
+
+// The adapter's process-wide state. Exported calls may come from any host thread. The library
+// is handed to calls as an owned snapshot taken under a lock, so that openBS or closeBS
+// replacing it never frees it under a call that is still using it; the converters are handed
+// to readers the same way. The transitions of the box (open, close, start, stop, arm, trigger)
+// run one at a time under the control lock.
 struct Adapter_State {
     ~Adapter_State();
 
-    std::unique_ptr<MURA_Controller_Library> library;
+    std::mutex library_mutex;
+    std::shared_ptr<MURA_Controller_Library> library;
+
+    std::mutex control_mutex;
+    std::unique_ptr<Main_Pump> main_pump;
+    // A pump let go because it did not stop: a new start on its library must wait for it.
+    std::shared_ptr<Pump_Flags> stuck_pump_flags;
+    std::weak_ptr<MURA_Controller_Library> stuck_pump_library;
+    // Set by arm, cleared by the trigger that starts acquisition (or by start_acquisition).
+    bool armed = false;
+    // A run has gone through the data path since it was last renewed.
+    bool data_path_used = false;
+    // closeBS has closed what openBS opened (a further closeBS has nothing to do).
+    bool closed_after_open = false;
+
     std::mutex converters_mutex;
     std::array<std::shared_ptr<NP_Converter>, API_PORT_COUNT> np_converters;
     std::shared_ptr<RHD_Converter> rhd_converter;
-    std::unique_ptr<std::thread> main_pump_thread;
+
     std::atomic<bool> acquisition_started{false};
+    // Set while acquisition stops or after it stopped: a read returns after its current packet.
     std::atomic<bool> stop_main_pump{false};
-    std::atomic<bool> main_pump_ended{false};
     std::atomic<bool> i2c_comm_initialized{false};
+    // Ports whose headstage link has been brought up since openBS (openPort, or a call that
+    // needed the link and brought it up itself).
+    std::array<std::atomic<bool>, API_PORT_COUNT> port_link_up{};
     std::mutex probe_access_mutex;
     std::once_flag log_file_added;
 
@@ -61,14 +95,26 @@ Adapter_State& state();
 std::shared_ptr<NP_Converter> np_converter(int api_port);
 std::shared_ptr<RHD_Converter> rhd_converter();
 
-// The open library, or null after an ERROR line naming the function: most calls need openBS.
-MURA_Controller_Library* open_library(const char* function);
+// The open library as an owned snapshot, or null after an ERROR line naming the function:
+// most calls need openBS.
+std::shared_ptr<MURA_Controller_Library> open_library(const char* function);
+// The same without the line, for calls that also work without an open box.
+std::shared_ptr<MURA_Controller_Library> current_library();
 
 inline NP_ErrorCode result_of(bool ok) {
     return ok ? Neuropixels::SUCCESS : Neuropixels::FAILED;
 }
 
 bool valid_api_port(int port_id);
+
+// Copies as much of `text` as fits into `size` bytes and always terminates.
+inline void copy_text(char* destination, size_t size, const char* text) {
+    if (!destination || size == 0)
+        return;
+    const size_t count = std::min(std::strlen(text), size - 1);
+    std::memcpy(destination, text, count);
+    destination[count] = '\0';
+}
 
 // API ports count from 1, the library's from 0.
 inline uint32_t library_port(int port_id) {
@@ -92,10 +138,26 @@ NP_ErrorCode guarded(const char* function, NP_ErrorCode failure, Body&& body) {
 // Functions of the published API that the MURA box cannot do.
 NP_ErrorCode not_supported(const char* function);
 
-// Stops and joins the pump thread if one exists; waits for it to end (bounded).
+// Stops and joins the pump thread if one exists; waits for it to end (bounded), and lets it go
+// with its library when it does not. The caller holds the control lock.
 void stop_pump_thread(int slot_id, bool log_waits);
+// How long stop_pump_thread waits (tests shorten it).
+MURA_EXPORT void set_pump_stop_timeout(std::chrono::milliseconds timeout);
 
 // Makes every reader of the current converters return at once, now and later.
 void signal_exit_to_readers();
+
+// Fresh converters for every port and the RHD frames, fed through the gain filters; the readers
+// of the previous ones are released. Reads of the new ones do not block until acquisition
+// starts.
+void install_converters(MURA_Controller_Library& library);
+
+// arm: stops a running acquisition and prepares a clean next run. The caller holds the control
+// lock.
+NP_ErrorCode arm_locked(int slot_id);
+
+// Brings the port's headstage link up (probe bring-up step 1) unless it is up already. The
+// caller holds the probe access lock.
+bool ensure_port_link(MURA_Controller_Library& library, int port_id);
 
 } // namespace Selvan::MURA::api

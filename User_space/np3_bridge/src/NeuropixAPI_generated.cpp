@@ -61,18 +61,6 @@ NP_ErrorCode NP_APIC detectBS(int, bool*) {
     return not_supported("detectBS");
 }
 
-NP_ErrorCode NP_APIC setSWTrigger(int slotID) {
-    MURA_LOG_SCOPE(1, "setSWTrigger");
-    logging::log(1, "slotID : %d", static_cast<int>(slotID));
-    return SUCCESS;
-}
-
-NP_ErrorCode NP_APIC setSWTriggerEx(int slotID, swtriggerflags_t) {
-    MURA_LOG_SCOPE(1, "setSWTriggerEx");
-    logging::log(1, "%d", static_cast<int>(slotID));
-    return SUCCESS;
-}
-
 NP_ErrorCode NP_APIC setTriggerEdge(int, bool) {
     return not_supported("setTriggerEdge");
 }
@@ -481,32 +469,16 @@ NP_ErrorCode NP_APIC getProbeDriverID(int, int, int, char*, size_t) {
     return not_supported("getProbeDriverID");
 }
 
-NP_ErrorCode NP_APIC getBSCHardwareID(int, struct HardwareID*) {
-    return not_supported("getBSCHardwareID");
-}
-
 NP_ErrorCode NP_APIC setBSCHardwareID(int, const struct HardwareID*) {
     return not_supported("setBSCHardwareID");
-}
-
-NP_ErrorCode NP_APIC getHeadstageHardwareID(int, int, struct HardwareID*) {
-    return not_supported("getHeadstageHardwareID");
 }
 
 NP_ErrorCode NP_APIC setHeadstageHardwareID(int, int, const struct HardwareID*) {
     return not_supported("setHeadstageHardwareID");
 }
 
-NP_ErrorCode NP_APIC getFlexHardwareID(int, int, int, struct HardwareID*) {
-    return not_supported("getFlexHardwareID");
-}
-
 NP_ErrorCode NP_APIC setFlexHardwareID(int, int, int, const struct HardwareID*) {
     return not_supported("setFlexHardwareID");
-}
-
-NP_ErrorCode NP_APIC getProbeHardwareID(int, int, int, struct HardwareID*) {
-    return not_supported("getProbeHardwareID");
 }
 
 NP_ErrorCode NP_APIC setProbeHardwareID(int, int, int, const struct HardwareID*) {

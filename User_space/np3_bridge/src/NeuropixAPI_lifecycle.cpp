@@ -1,42 +1,159 @@
-// The basestation lifecycle through the exported API: the device list, opening the box with
-// its converters and data path, the ports and probes, and closing it again.
+// The basestation lifecycle through the exported API: the device list, opening the box (the
+// real one, the simulation or the virtual box) with its converters and data path, the ports
+// and probes, and closing it again.
 
 #include "NeuropixAPI.h"
 
+#include "C_Virtual_Box.h"
 #include "Console.h"
 #include "NeuropixAPI_frame.h"
 
+#include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 
 namespace Selvan::MURA::api {
 namespace {
 
-// Reads the first line of a marker file in the working directory, announcing on standard
-// output whether it is there. A Windows line end is removed with the newline.
-std::optional<std::string> read_marker_file(const char* name) {
-    std::ifstream file(name);
-    if (!file) {
-        console::out("{} not present in working directory\n", name);
-        return std::nullopt;
+// How long closeBS and openBS give a call that still holds the library (a configuration call
+// racing them) to finish before they let go of it.
+constexpr std::chrono::seconds LIBRARY_RELEASE_WAIT{5};
+
+// The virtual box, or null after an ERROR line.
+std::shared_ptr<MURA_Controller_Library> make_virtual_box_library(const C_Adapter_Settings& settings) {
+    C_Virtual_Box::Options options{settings.virtual_recording, settings.virtual_speed,
+                                   settings.virtual_content};
+    if (!options.recording.empty() && !std::ifstream(options.recording, std::ios::binary)) {
+        logging::error("virtual_recording %s cannot be read; the virtual box synthesizes its stream",
+                       options.recording);
+        options.recording.clear();
     }
-    console::out("{} file present in working directory\n", name);
-    std::string line;
-    std::getline(file, line);
-    if (!line.empty() && line.back() == '\r')
-        line.pop_back();
-    return line;
+    std::shared_ptr<A_MURA_Controller> controller = C_Virtual_Box::open_controller(options);
+    if (!controller)
+        return nullptr;
+    return std::make_shared<MURA_Controller_Library>(std::move(controller), false);
 }
+
+std::shared_ptr<MURA_Controller_Library> make_library(const C_Adapter_Settings& settings) {
+    const bool simulation = read_marker_file(SIMULATION_MARKER).has_value();
+    const bool virtual_box = settings.device == C_Adapter_Settings::Device::virtual_box;
+    if (simulation && virtual_box)
+        logging::warning("%s is present: simulation mode is used, not the virtual box of %s",
+                         SIMULATION_MARKER, C_Adapter_Settings::FILE_NAME);
+    if (virtual_box && !simulation)
+        return make_virtual_box_library(settings);
+    return std::make_shared<MURA_Controller_Library>(simulation);
+}
+
+// Lets go of a library that calls may still hold for a moment; the device closes when the last
+// of them ends. A pump left running on it (it did not stop) is not waited for.
+void release_library(std::shared_ptr<MURA_Controller_Library> library) {
+    Adapter_State& s = state();
+    if (!library)
+        return;
+    const bool held_by_stuck_pump =
+        s.stuck_pump_flags && !s.stuck_pump_flags->ended && s.stuck_pump_library.lock() == library;
+    const auto deadline = std::chrono::steady_clock::now() + LIBRARY_RELEASE_WAIT;
+    const long expected_holders = held_by_stuck_pump ? 2 : 1;
+    while (library.use_count() > expected_holders && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    if (library.use_count() > 1)
+        logging::warning("The basestation is still in use by another call; it closes when that call ends");
+}
+
+void install_library(std::shared_ptr<MURA_Controller_Library> library) {
+    Adapter_State& s = state();
+    std::lock_guard lock(s.library_mutex);
+    s.library = std::move(library);
+}
+
+std::shared_ptr<MURA_Controller_Library> take_library() {
+    Adapter_State& s = state();
+    std::lock_guard lock(s.library_mutex);
+    return std::exchange(s.library, nullptr);
+}
+
+void forget_ports() {
+    for (auto& link_up : state().port_link_up)
+        link_up = false;
+}
+
+NP_ErrorCode open_basestation(int slot_id) {
+    Adapter_State& s = state();
+    logging::info("slotID : %d", slot_id);
+    std::shared_ptr<MURA_Controller_Library> previous = current_library();
+    if (previous)
+        logging::info("Warning re initalizing library. slotID : %d", slot_id);
+    // A pump still running would keep using the library that is about to be replaced.
+    if (s.main_pump) {
+        logging::warning("openBS : acquisition is still running; stopping it first");
+        previous->disable_streaming();
+        stop_pump_thread(slot_id, false);
+        s.acquisition_started = false;
+    }
+    const C_Adapter_Settings settings = C_Adapter_Settings::load(true);
+    forget_ports();
+    s.armed = false;
+    s.data_path_used = false;
+    std::shared_ptr<MURA_Controller_Library> library = make_library(settings);
+    take_library();
+    release_library(std::move(previous));
+    if (!library)
+        return Neuropixels::VERSION_MISMATCH;
+    install_library(library);
+    s.closed_after_open = false;
+    if (!library->open() || !library->check_and_switch_firmware_if_nec(true) || !library->pre_init(true))
+        return Neuropixels::VERSION_MISMATCH;
+    s.stop_main_pump = false;
+    install_converters(*library);
+    if (library->is_in_simulation_mode()) {
+        const auto source = read_marker_file(SIMULATION_MARKER);
+        if (!source || !library->prepare_for_simulation_streaming(*source))
+            return Neuropixels::VERSION_MISMATCH;
+    } else {
+        library->prepare_for_streaming();
+    }
+    logging::info("Converter data structures prepared (%d)", slot_id);
+    return Neuropixels::SUCCESS;
+}
+
+NP_ErrorCode close_basestation(int slot_id) {
+    Adapter_State& s = state();
+    // Hosts close once per probe and once more: closing what is closed does nothing.
+    if (s.closed_after_open && !current_library()) {
+        logging::info("closeBS : the basestation is closed already");
+        return Neuropixels::SUCCESS;
+    }
+    std::shared_ptr<MURA_Controller_Library> library = open_library("closeBS");
+    if (!library)
+        return Neuropixels::FAILED;
+    library->disable_streaming();
+    s.stop_main_pump = true;
+    signal_exit_to_readers();
+    stop_pump_thread(slot_id, false);
+    // With the pump gone, a later openBS and start_acquisition start afresh.
+    s.acquisition_started = false;
+    s.armed = false;
+    forget_ports();
+    take_library();
+    release_library(std::move(library));
+    s.closed_after_open = true;
+    return Neuropixels::SUCCESS;
+}
+
+} // namespace
 
 // Each port's converter feeds its queue through the port's gain filter; the previous
 // converters' readers are released before the converters are let go.
 void install_converters(MURA_Controller_Library& library) {
     Adapter_State& s = state();
     std::array<std::shared_ptr<NP_Converter>, API_PORT_COUNT> np_converters;
-    for (auto& converter : np_converters)
+    for (auto& converter : np_converters) {
         converter = std::make_shared<NP_Converter>();
+        converter->get_queue().set_reads_block(false);
+    }
     auto rhd = std::make_shared<RHD_Converter>();
+    rhd->set_reads_block(false);
     {
         std::lock_guard lock(s.converters_mutex);
         for (auto& old : s.np_converters) {
@@ -53,7 +170,6 @@ void install_converters(MURA_Controller_Library& library) {
     library.set_RHD_aqustion_listener(rhd);
 }
 
-} // namespace
 } // namespace Selvan::MURA::api
 
 namespace Neuropixels {
@@ -70,7 +186,7 @@ int NP_APIC getDeviceList(struct basestationID* list, int count) {
     logging::info("count : %d", count);
     std::call_once(state().log_file_added, [] { logging::add_file(LOG_FILE_NAME, logging::Verbosity_MAX); });
     if (list && count >= 1)
-        *list = {NPPlatform_USB, 1};
+        *list = {C_Adapter_Settings::load(false).platform, 1};
     return 1;
 }
 
@@ -78,7 +194,7 @@ NP_ErrorCode NP_APIC getDeviceInfo(int slotID, struct basestationID* info) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "getDeviceInfo");
     logging::info("slotID : %d", slotID);
     if (info)
-        *info = {NPPlatform_USB, 1};
+        *info = {C_Adapter_Settings::load(false).platform, 1};
     return SUCCESS;
 }
 
@@ -90,53 +206,11 @@ bool NP_APIC tryGetSlotID(const basestationID*, int* slotID) {
     return true;
 }
 
-NP_ErrorCode NP_APIC detectHeadStage(int slotID, int portID, bool* detected) {
-    MURA_LOG_SCOPE(logging::Verbosity_INFO, "detectHeadStage");
-    logging::info("slotID : %d, portID : %d", slotID, portID);
-    MURA_Controller_Library* library = open_library("detectHeadStage");
-    if (!library)
-        return FAILED;
-    const uint8_t mask = library->get_cached_np_port_status();
-    const uint8_t count = library->get_np_port_count_from_fpga_signature();
-    bool present[API_PORT_COUNT] = {};
-    for (int i = 0; i < API_PORT_COUNT && i < count; ++i)
-        present[i] = (mask >> i) & 1;
-    if (detected)
-        *detected = valid_api_port(portID) && present[portID - 1];
-    return SUCCESS;
-}
-
 NP_ErrorCode NP_APIC openBS(int slotID) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "openBS");
     return guarded("openBS", VERSION_MISMATCH, [&] {
-        Adapter_State& s = state();
-        logging::info("slotID : %d", slotID);
-        if (s.library)
-            logging::info("Warning re initalizing library. slotID : %d", slotID);
-        // A pump still running would keep using the library that is about to be replaced.
-        if (s.main_pump_thread) {
-            logging::warning("openBS : acquisition is still running; stopping it first");
-            s.library->disable_streaming();
-            stop_pump_thread(slotID, false);
-            s.acquisition_started = false;
-        }
-        const bool simulation = read_marker_file(SIMULATION_MARKER).has_value();
-        auto previous = std::exchange(s.library, std::make_unique<MURA_Controller_Library>(simulation));
-        previous.reset();
-        MURA_Controller_Library& library = *s.library;
-        if (!library.open() || !library.check_and_switch_firmware_if_nec(true) || !library.pre_init(true))
-            return VERSION_MISMATCH;
-        s.stop_main_pump = false;
-        install_converters(library);
-        if (library.is_in_simulation_mode()) {
-            const auto source = read_marker_file(SIMULATION_MARKER);
-            if (!source || !library.prepare_for_simulation_streaming(*source))
-                return VERSION_MISMATCH;
-        } else {
-            library.prepare_for_streaming();
-        }
-        logging::info("Converter data structures prepared (%d)", slotID);
-        return SUCCESS;
+        std::lock_guard lock(state().control_mutex);
+        return open_basestation(slotID);
     });
 }
 
@@ -144,14 +218,16 @@ NP_ErrorCode NP_APIC openPort(int slotID, int portID) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "openPort");
     logging::info("slotID : %d, portID : %d", slotID, portID);
     return guarded("openPort", FAILED, [&] {
-        MURA_Controller_Library* library = open_library("openPort");
+        const auto library = open_library("openPort");
         if (!library)
             return FAILED;
         Adapter_State& s = state();
         bool ok = false;
         {
             std::lock_guard lock(s.probe_access_mutex);
-            ok = library->probe_init_part_1(static_cast<uint32_t>(portID - 1));
+            ok = library->probe_init_part_1(library_port(portID));
+            if (ok && valid_api_port(portID))
+                s.port_link_up[static_cast<size_t>(portID - 1)] = true;
         }
         s.i2c_comm_initialized = true;
         return result_of(ok);
@@ -168,20 +244,15 @@ NP_ErrorCode NP_APIC init(int slotID, int portID, int dockID) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "init");
     logging::info("slotID : %d, portID : %d, dockID : %d", slotID, portID, dockID);
     return guarded("init", FAILED, [&] {
-        MURA_Controller_Library* library = open_library("init");
+        const auto library = open_library("init");
         if (!library)
             return FAILED;
         int config = INIT_STANDARD;
-        if (const auto line = read_marker_file(INIT_MODE_MARKER)) {
-            try {
-                config = std::stoi(*line);
-            } catch (const std::exception&) {
-                console::err("Exception catched at init config integer conversion\n");
-            }
-        }
+        if (const auto line = read_marker_file(INIT_MODE_MARKER))
+            config = init_config_from_line(*line, INIT_STANDARD);
         logging::info("Using init config : %d", config);
-        return result_of(library->probe_init_part_2(static_cast<uint32_t>(portID - 1),
-                                                    static_cast<E_MURA_Init_Config>(config)));
+        return result_of(
+            library->probe_init_part_2(library_port(portID), static_cast<E_MURA_Init_Config>(config)));
     });
 }
 
@@ -201,19 +272,8 @@ NP_ErrorCode NP_APIC closeBS(int slotID) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "closeBS");
     logging::info("SlotID : %d", slotID);
     return guarded("closeBS", FAILED, [&] {
-        MURA_Controller_Library* library = open_library("closeBS");
-        if (!library)
-            return FAILED;
-        Adapter_State& s = state();
-        library->disable_streaming();
-        s.stop_main_pump = true;
-        signal_exit_to_readers();
-        stop_pump_thread(slotID, false);
-        // With the pump joined, a later openBS and start_acquisition start afresh.
-        if (!s.main_pump_thread)
-            s.acquisition_started = false;
-        s.library.reset();
-        return SUCCESS;
+        std::lock_guard lock(state().control_mutex);
+        return close_basestation(slotID);
     });
 }
 

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "C_Stream_Synthesizer.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace Selvan::MURA::testing {
+
+// The card-to-host stream at the real box's rate, for the virtual box: time runs in ticks of one
+// AP sample period (1/30,000 s), which come due with the wall clock, `speed` times faster.
+// The rows of due ticks come from the stream synthesizer (endless) or from a recording (looped;
+// its ticks are counted by the super-frame starts of its first NP stream). A reader that leaves
+// more than BACKLOG_TICKS waiting loses the oldest, as the box's FIFOs would overflow; a reader
+// that comes back after a pause therefore gets what the box sends now, not what it sent then.
+class C_Paced_Stream_Source {
+public:
+    static constexpr uint64_t TICKS_PER_SECOND = 30000;
+    static constexpr uint64_t BACKLOG_TICKS = 1500; // 50 ms
+    static constexpr uint64_t MAX_TICKS_PER_FILL = 64;
+
+    C_Paced_Stream_Source(const synth::Synth_Settings& settings, double speed);
+    C_Paced_Stream_Source(std::shared_ptr<const std::vector<uint8_t>> recording, double speed);
+
+    // Whole rows of due ticks, at most `capacity` bytes; 0 when nothing is due yet.
+    size_t fill(uint8_t* buffer, size_t capacity);
+    // Acquisition was triggered: the synthesized probes count their frames from 0 again, and
+    // nothing rendered before goes out. Safe to call from another thread than fill's.
+    void trigger() { m_triggered = true; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    uint64_t ticks_due() const;
+    void render(uint64_t ticks);
+    void skip(uint64_t ticks);
+
+    std::unique_ptr<synth::C_Stream_Synthesizer> m_synthesizer;
+    std::shared_ptr<const std::vector<uint8_t>> m_recording;
+    size_t m_recording_position = 0;
+    size_t m_recording_bytes_per_tick = 0;
+    double m_speed;
+    Clock::time_point m_start = Clock::now();
+    uint64_t m_ticks_passed = 0; // rendered or skipped
+    std::vector<uint8_t> m_rows;
+    size_t m_rows_start = 0;
+    std::atomic<bool> m_triggered{false};
+};
+
+} // namespace Selvan::MURA::testing

@@ -1,0 +1,176 @@
+// The virtual box module (mura_virtual_box): a MURA box in software that np3_bridge loads on
+// request, so that hosts run their whole hardware path without hardware. It is the box model of
+// the tests with what a real box has: four locked ports, each with a headstage and a
+// Neuropixels 1.0 probe of its own serial number, and a card-to-host stream at the box's real
+// rate (from the stream synthesizer, different on every port, or from a recording).
+
+#include "Virtual_Box_Module.h"
+#include "CP_Box_Model_MURA_Controller.h"
+#include "C_Paced_Stream_Source.h"
+#include "MURA_Box_Model.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#if defined(_WIN32)
+#define MURA_VIRTUAL_BOX_EXPORT __declspec(dllexport)
+#else
+#define MURA_VIRTUAL_BOX_EXPORT __attribute__((visibility("default")))
+#endif
+
+namespace Selvan::MURA::testing {
+namespace {
+
+// The box's probes, each with a serial number of its own.
+constexpr uint64_t FIRST_PROBE_SERIAL_NUMBER = 18194210591;
+constexpr const char* PROBE_PART_NUMBER = "PRB_1_4_0480_1";
+constexpr const char* HEADSTAGE_PART_NUMBER = "NP2_HS_30";
+constexpr uint16_t HEADSTAGE_EEPROM_VERSION = 0x0305;
+// A stream read waits for its buffer as the driver's does, up to its time limit; with every
+// stream off nothing will come, and it returns after a short wait.
+constexpr auto READ_TIME_LIMIT = std::chrono::seconds(1);
+constexpr auto READ_WAIT_WITHOUT_STREAMS = std::chrono::milliseconds(10);
+
+class CP_Virtual_Box_MURA_Controller : public CP_Box_Model_MURA_Controller {
+public:
+    using CP_Box_Model_MURA_Controller::CP_Box_Model_MURA_Controller;
+
+protected:
+    bool wait_for_stream_data(uint32_t, std::chrono::steady_clock::duration waited) override {
+        if (waited >= READ_TIME_LIMIT || (waited >= READ_WAIT_WITHOUT_STREAMS && !box().streams_enabled()))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+    }
+};
+
+struct Virtual_Box {
+    std::mutex mutex;
+    std::shared_ptr<MURA_Box_Model> box;
+    std::string recording;
+    std::string content;
+    double speed = 0;
+};
+
+bool content_named(const std::string& name, synth::Np_Content& content) {
+    if (name.empty() || name == "neural")
+        content = synth::Np_Content::neural;
+    else if (name == "counter")
+        content = synth::Np_Content::counter;
+    else if (name == "ramp")
+        content = synth::Np_Content::ramp;
+    else if (name == "sine")
+        content = synth::Np_Content::sine;
+    else
+        return false;
+    return true;
+}
+
+Virtual_Box& virtual_box() {
+    static Virtual_Box instance;
+    return instance;
+}
+
+std::shared_ptr<MURA_Box_Model> make_box() {
+    auto box = std::make_shared<MURA_Box_Model>();
+    for (int port = 0; port < 4; ++port) {
+        Headstage_Model& headstage = box->headstage(port);
+        headstage.set_headstage_eeprom(HEADSTAGE_EEPROM_VERSION, HEADSTAGE_PART_NUMBER);
+        headstage.set_probe_eeprom(FIRST_PROBE_SERIAL_NUMBER + static_cast<uint64_t>(port),
+                                   PROBE_PART_NUMBER);
+    }
+    return box;
+}
+
+// Four probes and the RHD frames of a box whose RHD data streams are off (the API enables none).
+synth::Synth_Settings stream_settings(synth::Np_Content content) {
+    synth::Synth_Settings settings;
+    settings.content.np_content = content;
+    settings.np_ports = {0, 1, 2, 3};
+    settings.rhd = true;
+    settings.rhd_stream_count = 0;
+    return settings;
+}
+
+bool load_recording(const std::string& path, std::shared_ptr<std::vector<uint8_t>>& bytes,
+                    std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = "the recording " + path + " cannot be opened";
+        return false;
+    }
+    bytes = std::make_shared<std::vector<uint8_t>>(std::istreambuf_iterator<char>(file),
+                                                   std::istreambuf_iterator<char>());
+    bytes->resize(bytes->size() / 16 * 16);
+    if (bytes->empty()) {
+        error = "the recording " + path + " holds no whole row";
+        return false;
+    }
+    return true;
+}
+
+void set_stream_source(MURA_Box_Model& box, std::shared_ptr<C_Paced_Stream_Source> source) {
+    box.stream().set_source(
+        [source](uint8_t* buffer, size_t capacity) { return source->fill(buffer, capacity); });
+    box.set_soft_trigger_handler([source] { source->trigger(); });
+}
+
+void copy_error(const std::string& text, char* error, size_t error_size) {
+    if (error && error_size > 0)
+        std::snprintf(error, error_size, "%s", text.c_str());
+}
+
+} // namespace
+} // namespace Selvan::MURA::testing
+
+extern "C" {
+
+MURA_VIRTUAL_BOX_EXPORT Selvan::MURA::A_MURA_Controller*
+mura_virtual_box_create(const MURA_Virtual_Box_Options* options, char* error, size_t error_size) {
+    using namespace Selvan::MURA::testing;
+    try {
+        const std::string recording = options && options->recording ? options->recording : "";
+        const std::string content_name = options && options->content ? options->content : "";
+        const double speed = options && options->speed > 0 ? options->speed : 1.0;
+        Selvan::MURA::synth::Np_Content content{};
+        if (!content_named(content_name, content)) {
+            copy_error("unknown content " + content_name, error, error_size);
+            return nullptr;
+        }
+        Virtual_Box& vbox = virtual_box();
+        std::lock_guard lock(vbox.mutex);
+        if (!vbox.box)
+            vbox.box = make_box();
+        if (vbox.speed != speed || vbox.recording != recording || vbox.content != content_name) {
+            std::shared_ptr<C_Paced_Stream_Source> source;
+            if (recording.empty()) {
+                source = std::make_shared<C_Paced_Stream_Source>(stream_settings(content), speed);
+            } else {
+                std::shared_ptr<std::vector<uint8_t>> bytes;
+                std::string reason;
+                if (!load_recording(recording, bytes, reason)) {
+                    copy_error(reason, error, error_size);
+                    return nullptr;
+                }
+                source = std::make_shared<C_Paced_Stream_Source>(bytes, speed);
+            }
+            set_stream_source(*vbox.box, std::move(source));
+            vbox.speed = speed;
+            vbox.recording = recording;
+            vbox.content = content_name;
+        }
+        return new CP_Virtual_Box_MURA_Controller(vbox.box);
+    } catch (const std::exception& e) {
+        copy_error(e.what(), error, error_size);
+        return nullptr;
+    }
+}
+
+MURA_VIRTUAL_BOX_EXPORT void mura_virtual_box_destroy(Selvan::MURA::A_MURA_Controller* controller) {
+    delete controller;
+}
+}

@@ -1,0 +1,344 @@
+// What a host written for the published API relies on, against the box model: arm and the
+// software trigger start and stop acquisition, readers are released when nothing flows, the
+// HardwareID records identify every part, calls that need a port's link bring it up, the
+// adapter settings file, and the library's lifetime under a stuck pump or a racing close.
+
+#include "Api_Fixture.h"
+#include "C_Stream_Synthesizer.h"
+
+#include <gmock/gmock.h>
+
+#include <condition_variable>
+#include <thread>
+
+// Test seam np3_bridge exports: how long stopping waits for the pump thread.
+namespace Selvan::MURA::api {
+void set_pump_stop_timeout(std::chrono::milliseconds timeout);
+}
+
+namespace Selvan::MURA {
+namespace {
+
+using namespace Neuropixels;
+using test_support::Log_Capture;
+using test_support::Stderr_Capture;
+using test_support::Stdout_Capture;
+using Clock = std::chrono::steady_clock;
+
+class ApiPublishedSequence : public test_support::Api_Fixture {
+protected:
+    void open_box(bool streaming = false) {
+        if (streaming) {
+            synth::Synth_Settings settings;
+            settings.rhd_stream_count = 0;
+            box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+        }
+        use_box_model();
+        Stdout_Capture quiet;
+        ASSERT_EQ(openBS(0), SUCCESS);
+    }
+};
+
+// A reader thread that records when its read returned.
+struct Timed_Read {
+    std::thread thread;
+    std::atomic<int> count{-1};
+    std::atomic<int> result{-1};
+    Clock::time_point returned;
+
+    void electrode(int port) {
+        thread = std::thread([this, port] {
+            electrodePacket packet;
+            int actual = -1;
+            result = readElectrodeData(0, port, 0, &packet, &actual, 1);
+            returned = Clock::now();
+            count = actual;
+        });
+    }
+    void adc() {
+        thread = std::thread([this] {
+            PacketInfo info[2];
+            int16_t data[24];
+            int actual = -1;
+            result = ADC_readPackets(0, info, data, 12, 2, &actual);
+            returned = Clock::now();
+            count = actual;
+        });
+    }
+};
+
+TEST_F(ApiPublishedSequence, ArmStopsAndReleasesReadersTheTriggerStartsOnlyAnArmedSlot) {
+    open_box();
+    Log_Capture capture(1);
+    // Before any start, reads return at once with nothing.
+    electrodePacket packet;
+    int actual = -1;
+    EXPECT_EQ(readElectrodeData(0, 1, 0, &packet, &actual, 4), SUCCESS);
+    EXPECT_EQ(actual, 0);
+    // A trigger on a slot that is not armed starts nothing.
+    EXPECT_EQ(setSWTrigger(0), SUCCESS);
+    EXPECT_TRUE(capture.contains("setSWTrigger : slot 0 is not armed, nothing is started"));
+    EXPECT_EQ(box->control_word() & 0xF, 0u);
+    ASSERT_EQ(arm(0), SUCCESS);
+    ASSERT_EQ(setSWTriggerEx(0, swtriggerflags_t{}), SUCCESS);
+    EXPECT_EQ(box->control_word() & 0xF, 0xFu);
+    EXPECT_TRUE(capture.wait_for(": Main pump thread started"));
+    // Nothing flows from this box: the readers block until arm releases them.
+    Timed_Read electrode, adc;
+    electrode.electrode(2);
+    adc.adc();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(electrode.count, -1);
+    const auto armed_at = Clock::now();
+    Stdout_Capture quiet;
+    ASSERT_EQ(arm(0), SUCCESS);
+    electrode.thread.join();
+    adc.thread.join();
+    EXPECT_EQ(electrode.result, SUCCESS);
+    EXPECT_EQ(electrode.count, 0);
+    EXPECT_EQ(adc.result, SUCCESS);
+    EXPECT_EQ(adc.count, 0);
+    EXPECT_LT(electrode.returned - armed_at, std::chrono::milliseconds(100));
+    EXPECT_EQ(box->control_word() & 0xF, 0u);
+    EXPECT_TRUE(capture.contains(logging::Verbosity_INFO, "Stopping main stream. (0)"));
+    // Armed again: the next trigger starts the next run.
+    EXPECT_EQ(setSWTrigger(0), SUCCESS);
+    EXPECT_EQ(box->control_word() & 0xF, 0xFu);
+}
+
+TEST_F(ApiPublishedSequence, ArmDropsWhatTheStoppedRunLeftAndTheNextTriggerDeliversAgain) {
+    open_box(true);
+    ASSERT_EQ(arm(0), SUCCESS);
+    ASSERT_EQ(setSWTrigger(0), SUCCESS);
+    int available = 0, headroom = 0;
+    for (int i = 0; i < 500 && available < 10; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        getElectrodeDataFifoState(0, 3, 0, &available, &headroom);
+    }
+    ASSERT_GE(available, 10);
+    {
+        Stdout_Capture quiet;
+        ASSERT_EQ(arm(0), SUCCESS);
+    }
+    EXPECT_EQ(getElectrodeDataFifoState(0, 3, 0, &available, &headroom), SUCCESS);
+    EXPECT_EQ(available, 0);
+    ASSERT_EQ(setSWTrigger(0), SUCCESS);
+    std::vector<electrodePacket> packets(3);
+    int actual = 0;
+    Stdout_Capture quiet;
+    EXPECT_EQ(readElectrodeData(0, 3, 0, packets.data(), &actual, 3), SUCCESS);
+    EXPECT_EQ(actual, 3);
+    // A fresh run: its packets count their timestamps from 0.
+    EXPECT_EQ(packets[0].timestamp[0], 0u);
+    EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
+}
+
+TEST_F(ApiPublishedSequence, StopAndCloseReleaseBlockedReadersAtOnce) {
+    open_box();
+    ASSERT_EQ(start_acquisition(0, 1), SUCCESS);
+    Timed_Read first, second;
+    first.electrode(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto stopped_at = Clock::now();
+    Stdout_Capture quiet;
+    ASSERT_EQ(stop_acquisition(0, 1), SUCCESS);
+    first.thread.join();
+    EXPECT_LT(first.returned - stopped_at, std::chrono::milliseconds(100));
+    ASSERT_EQ(start_acquisition(0, 1), SUCCESS);
+    second.adc();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stopped_at = Clock::now();
+    ASSERT_EQ(closeBS(0), SUCCESS);
+    second.thread.join();
+    EXPECT_LT(second.returned - stopped_at, std::chrono::milliseconds(100));
+    // A host closes once per probe and once more: the later closes do nothing.
+    EXPECT_EQ(closeBS(0), SUCCESS);
+}
+
+TEST_F(ApiPublishedSequence, HardwareIdsDescribeEveryPartAndTheLinkComesUpOnDemand) {
+    box->headstage(1).set_probe_eeprom(18194210592, "PRB_1_4_0480_1");
+    box->headstage(1).set_headstage_eeprom(0x0205, "NP2_HS_30");
+    open_box();
+    HardwareID id{};
+    Log_Capture capture;
+    // No openPort came first: the getter brings port 2 up itself.
+    ASSERT_EQ(getProbeHardwareID(0, 2, 1, &id), SUCCESS);
+    EXPECT_EQ(box->headstage(1).serializer[0x04], 0x83);
+    uint64_t serial = id.SerialNumber; // a packed field: copied before it is compared
+    EXPECT_EQ(serial, 18194210592u);
+    EXPECT_STREQ(id.ProductNumber, "PRB_1_4_0480_1");
+    ASSERT_EQ(getHeadstageHardwareID(0, 2, &id), SUCCESS);
+    EXPECT_STREQ(id.ProductNumber, "NP2_HS_30");
+    EXPECT_EQ(id.version_Major, 5);
+    EXPECT_EQ(id.version_Minor, 2);
+    ASSERT_EQ(getFlexHardwareID(0, 2, 0, &id), SUCCESS);
+    EXPECT_STREQ(id.ProductNumber, "Selvan MURA Flex");
+    ASSERT_EQ(getBSCHardwareID(0, &id), SUCCESS);
+    serial = id.SerialNumber;
+    EXPECT_EQ(serial, 12345u);
+    EXPECT_STREQ(id.ProductNumber, "MURA NA");
+    EXPECT_EQ(id.version_Major, 1);
+    // The older text calls and detection bring ports up as well, without waiting.
+    char text[32];
+    EXPECT_EQ(readHSPN(0, 3, text, sizeof text), SUCCESS);
+    EXPECT_STREQ(text, "NP2_HS_30");
+    EXPECT_EQ(pauses.count(std::chrono::milliseconds(1000)), 0u);
+    bool detected = false;
+    EXPECT_EQ(detectHeadStage(0, 4, &detected), SUCCESS);
+    EXPECT_TRUE(detected);
+    EXPECT_EQ(box->headstage(3).serializer[0x04], 0x83);
+}
+
+TEST_F(ApiPublishedSequence, HardwareIdRefusalsCarryARealCodeAndAnErrorLine) {
+    box->headstage(2).present = false;
+    box->headstage(3).nack_devices = {0xA0};
+    HardwareID id{};
+    id.SerialNumber = 77;
+    Log_Capture capture;
+    EXPECT_EQ(getProbeHardwareID(0, 1, 1, &id), NOT_OPEN);
+    open_box();
+    Stderr_Capture quiet;
+    EXPECT_EQ(getProbeHardwareID(0, 1, 2, &id), WRONG_DOCK_ID);
+    EXPECT_EQ(getHeadstageHardwareID(0, 5, &id), WRONG_PORT);
+    EXPECT_EQ(getProbeHardwareID(0, 1, 0, nullptr), PARAMETER_INVALID);
+    EXPECT_EQ(getHeadstageHardwareID(0, 3, &id), NO_LINK);
+    EXPECT_EQ(getProbeHardwareID(0, 4, 1, &id), IIC_ERROR);
+    const uint64_t untouched = id.SerialNumber; // a packed field: copied before it is compared
+    EXPECT_EQ(untouched, 77u);
+    EXPECT_TRUE(
+        capture.contains(logging::Verbosity_ERROR, "getProbeHardwareID : invalid dockID 2 (docks 0 and 1)"));
+    EXPECT_TRUE(capture.contains(logging::Verbosity_ERROR,
+                                 "getHeadstageHardwareID : no headstage answers on port 3"));
+    EXPECT_TRUE(capture.contains(logging::Verbosity_ERROR,
+                                 "getProbeHardwareID : the EEPROMs of port 4 cannot be read"));
+    bool detected = true;
+    EXPECT_EQ(detectHeadStage(0, 3, &detected), SUCCESS);
+    EXPECT_FALSE(detected);
+    // Text reads refuse what they cannot fill, and leave what they fill terminated.
+    char text[8] = "stale";
+    EXPECT_EQ(readProbePN(0, 1, 0, text, 0), FAILED);
+    EXPECT_TRUE(
+        capture.contains(logging::Verbosity_ERROR, "readProbePN : no buffer for the text (length 0)"));
+    EXPECT_EQ(readProbePN(0, 4, 0, text, sizeof text), FAILED);
+    EXPECT_STREQ(text, "");
+    EXPECT_EQ(readProbeSN(0, 1, 0, nullptr), FAILED);
+    EXPECT_TRUE(
+        capture.contains(logging::Verbosity_ERROR, "readProbeSN : null serial number, nothing written"));
+}
+
+TEST_F(ApiPublishedSequence, TheSettingsFileChoosesPlatformVersionsAndDevice) {
+    write_marker("MURA_NPAPI_ADAPTER_SETTINGS",
+                 "# for a host that keeps PXI base stations\nplatform = PXI  # trailing comment\n"
+                 "bs_firmware = 3.4.5\ncolour = blue\nvirtual_speed = fast\ndevice = virtual");
+    basestationID device{};
+    EXPECT_EQ(getDeviceList(&device, 1), 1);
+    EXPECT_EQ(device.platformid, NPPlatform_PXI);
+    firmware_Info firmware{};
+    EXPECT_EQ(bs_getFirmwareInfo(0, &firmware), SUCCESS);
+    EXPECT_EQ(firmware.major * 100 + firmware.minor * 10 + firmware.build, 345);
+    EXPECT_EQ(bsc_getFirmwareInfo(0, &firmware), SUCCESS);
+    EXPECT_EQ(firmware.major * 100 + firmware.minor * 10 + firmware.build, 201);
+    Log_Capture capture;
+    {
+        Stdout_Capture quiet;
+        ASSERT_EQ(openBS(0), SUCCESS);
+    }
+    EXPECT_TRUE(capture.contains(logging::Verbosity_WARNING,
+                                 "MURA_NPAPI_ADAPTER_SETTINGS line 4: unknown key 'colour' is ignored"));
+    EXPECT_TRUE(
+        capture.contains(logging::Verbosity_ERROR,
+                         "MURA_NPAPI_ADAPTER_SETTINGS line 5: bad value 'fast' for virtual_speed (expected "
+                         "a number above 0 and at most 1000); the default is kept"));
+    EXPECT_TRUE(capture.contains("  device = virtual"));
+    EXPECT_TRUE(capture.contains("  virtual_speed = 1"));
+    // The virtual box: four ports with a headstage each.
+    for (int port = 1; port <= 4; ++port) {
+        bool detected = false;
+        EXPECT_EQ(detectHeadStage(0, port, &detected), SUCCESS);
+        EXPECT_TRUE(detected) << port;
+    }
+}
+
+TEST_F(ApiPublishedSequence, TheSimulationMarkerWinsOverTheVirtualBox) {
+    std::ofstream("rec.bin", std::ios::binary) << std::string(16, '\0');
+    write_marker("MURA_NPAPI_ADAPTER_SIM", "rec.bin");
+    write_marker("MURA_NPAPI_ADAPTER_SETTINGS", "device = virtual");
+    Log_Capture capture;
+    Stdout_Capture quiet;
+    ASSERT_EQ(openBS(0), SUCCESS);
+    EXPECT_TRUE(capture.contains(logging::Verbosity_WARNING,
+                                 "MURA_NPAPI_ADAPTER_SIM is present: simulation mode "
+                                 "is used, not the virtual box of "
+                                 "MURA_NPAPI_ADAPTER_SETTINGS"));
+    EXPECT_TRUE(capture.contains("MURA_Controller_Library ctor. (Simulation mode)"));
+}
+
+// A device read that never returns keeps the pump; closing lets it go with its library, and
+// the library is released once the read returns.
+TEST_F(ApiPublishedSequence, AStuckPumpIsLetGoWithItsLibrary) {
+    struct Stall {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool release = false;
+        std::atomic<bool> entered{false};
+    };
+    auto stall = std::make_shared<Stall>();
+    box->stream().set_source([stall](uint8_t*, size_t) -> size_t {
+        stall->entered = true;
+        std::unique_lock lock(stall->mutex);
+        stall->released.wait(lock, [&] { return stall->release; });
+        return 0;
+    });
+    open_box();
+    api::set_pump_stop_timeout(std::chrono::milliseconds(200));
+    ASSERT_EQ(start_acquisition(0, 1), SUCCESS);
+    while (!stall->entered)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    Log_Capture capture;
+    {
+        Stdout_Capture quiet;
+        EXPECT_EQ(closeBS(0), SUCCESS);
+    }
+    EXPECT_TRUE(
+        capture.contains(logging::Verbosity_ERROR, "The main pump thread did not stop within 200 ms"));
+    EXPECT_TRUE(box->is_open()) << "the stuck pump's library is not destroyed under it";
+    {
+        std::lock_guard lock(stall->mutex);
+        stall->release = true;
+    }
+    stall->released.notify_all();
+    for (int i = 0; i < 500 && box->is_open(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(box->is_open()) << "the library closes its device once the pump has ended";
+    Stdout_Capture quiet;
+    ASSERT_EQ(openBS(0), SUCCESS);
+    EXPECT_EQ(start_acquisition(0, 1), SUCCESS);
+}
+
+// Configuration calls racing openBS and closeBS on other threads work on a library that stays
+// alive for the whole call (the ThreadSanitizer build runs this too).
+TEST_F(ApiPublishedSequence, CallsRacingOpenAndCloseNeverUseAFreedLibrary) {
+    open_box();
+    std::atomic<bool> done{false};
+    Stdout_Capture quiet;
+    Stderr_Capture quiet_errors;
+    std::thread configurer([&] {
+        while (!done) {
+            int ap = 0, lfp = 0;
+            getGain(0, 1, 0, 5, &ap, &lfp);
+            setGain(0, 2, 0, 7, 3, 2);
+            uint64_t serial = 0;
+            readProbeSN(0, 1, 0, &serial);
+            bs_get_fpga_temperature_celcius();
+        }
+    });
+    for (int cycle = 0; cycle < 5; ++cycle) {
+        EXPECT_EQ(closeBS(0), SUCCESS);
+        EXPECT_EQ(openBS(0), SUCCESS);
+    }
+    done = true;
+    configurer.join();
+}
+
+} // namespace
+} // namespace Selvan::MURA
