@@ -75,6 +75,8 @@ void Headstage_Model::write_probe(uint8_t reg, uint8_t value) {
         m_new_upload = true;
     if (is_chain(reg)) {
         auto& uploads = m_chain_uploads[chain_index(reg)];
+        if (m_new_upload && !keep_history)
+            uploads.clear();
         if (m_new_upload || uploads.empty())
             uploads.emplace_back();
         m_new_upload = false;
@@ -94,7 +96,8 @@ uint8_t Headstage_Model::read_probe(uint8_t reg) const {
 std::optional<std::vector<uint8_t>> Headstage_Model::write(uint8_t device, uint8_t reg, uint8_t value) {
     if (!present)
         return std::nullopt;
-    transactions.push_back({device, reg, value, true});
+    if (keep_history)
+        transactions.push_back({device, reg, value, true});
     if (nack_devices.count(device))
         return std::vector<uint8_t>{NOT_ACKNOWLEDGED};
     if (stuck_registers.count({device, reg}))
@@ -119,7 +122,8 @@ std::optional<std::vector<uint8_t>> Headstage_Model::read(uint8_t device, uint8_
         const auto r = static_cast<uint8_t>(reg + i);
         const uint8_t value = device == PROBE ? read_probe(r) : memory ? (*memory)[r] : 0;
         answer.push_back(value);
-        transactions.push_back({device, r, value, false});
+        if (keep_history)
+            transactions.push_back({device, r, value, false});
     }
     return answer;
 }

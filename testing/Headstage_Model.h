@@ -41,6 +41,9 @@ public:
     bool present = true;              // an absent headstage never answers
     std::set<uint8_t> nack_devices;   // devices that answer with a bad acknowledge
     bool upload_status_fails = false; // the upload status register reports "not ok"
+    // Transactions and every upload are kept for observation; without history (a model that
+    // runs for hours) only each chain's last upload is kept.
+    bool keep_history = true;
     // Registers (device, register) that acknowledge writes but keep their value.
     std::set<std::pair<uint8_t, uint8_t>> stuck_registers;
     void set_device_ids(uint8_t serializer_id, uint8_t deserializer_id);

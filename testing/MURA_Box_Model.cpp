@@ -116,7 +116,8 @@ uint32_t MURA_Box_Model::read_stream(uint8_t* destination, uint32_t capacity) {
 
 void MURA_Box_Model::write_register(uint32_t address, uint32_t value) {
     std::lock_guard lock(m_mutex);
-    m_writes.push_back({address, value});
+    if (m_record_accesses)
+        m_writes.push_back({address, value});
     if (!m_open || m_link_down) {
         ++m_accesses_while_closed;
         return;
@@ -126,7 +127,8 @@ void MURA_Box_Model::write_register(uint32_t address, uint32_t value) {
 
 uint32_t MURA_Box_Model::read_register(uint32_t address) {
     std::lock_guard lock(m_mutex);
-    m_reads.push_back(address);
+    if (m_record_accesses)
+        m_reads.push_back(address);
     if (!m_open || m_link_down) {
         ++m_accesses_while_closed;
         return UNANSWERED_READ;
@@ -136,6 +138,11 @@ uint32_t MURA_Box_Model::read_register(uint32_t address) {
 
 bool MURA_Box_Model::np_design_loaded() const {
     return design_identifier(m_signature) == NP_DESIGN_IDENTIFIER;
+}
+
+void MURA_Box_Model::set_access_recording(bool record) {
+    std::lock_guard lock(m_mutex);
+    m_record_accesses = record;
 }
 
 void MURA_Box_Model::set_soft_trigger_handler(std::function<void()> handler) {

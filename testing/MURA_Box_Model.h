@@ -54,6 +54,9 @@ public:
     void set_xadc_raw(uint32_t word);
     void set_rhd_ttl_in(uint32_t value);
     void set_faults(const Faults& faults);
+    // Whether register accesses are recorded for observation (on by default). A model that runs
+    // for hours, as the virtual box does, turns it off so that its memory stays bounded.
+    void set_access_recording(bool record);
     // Called when the control word's soft-trigger bit rises (acquisition starts); the box
     // model's lock is held, so the handler must not call back into the model.
     void set_soft_trigger_handler(std::function<void()> handler);
@@ -151,6 +154,7 @@ private:
 
     SPI_Master_Model m_spi;
 
+    bool m_record_accesses = true;
     std::vector<Register_Access> m_writes;
     std::vector<uint32_t> m_reads;
 };

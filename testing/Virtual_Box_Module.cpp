@@ -77,8 +77,10 @@ Virtual_Box& virtual_box() {
 
 std::shared_ptr<MURA_Box_Model> make_box() {
     auto box = std::make_shared<MURA_Box_Model>();
+    box->set_access_recording(false);
     for (int port = 0; port < 4; ++port) {
         Headstage_Model& headstage = box->headstage(port);
+        headstage.keep_history = false;
         headstage.set_headstage_eeprom(HEADSTAGE_EEPROM_VERSION, HEADSTAGE_PART_NUMBER);
         headstage.set_probe_eeprom(FIRST_PROBE_SERIAL_NUMBER + static_cast<uint64_t>(port),
                                    PROBE_PART_NUMBER);
