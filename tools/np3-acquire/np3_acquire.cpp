@@ -53,6 +53,10 @@ namespace fs = std::filesystem;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 constexpr const char* OVERFLOW_REPORT = "MT_NP_PXI_Queue overflow";
+// The simulation replays a recording synthesized beforehand into the scratch folder (about
+// 125 MB per second of four probes); longer runs belong to the virtual box, which synthesizes
+// as it streams.
+constexpr double LONGEST_SIMULATION_SECONDS = 10.0;
 
 enum class Box { simulation, virtual_box, hardware };
 
@@ -106,8 +110,9 @@ void write_simulation_recording(const Options& options) {
     synth::C_Stream_Synthesizer synthesizer(synth_settings(options));
     std::ofstream file("recording.bin", std::ios::binary);
     // Some more than asked for: a replay ends at the last whole mebibyte of the file.
-    const auto ticks = static_cast<uint64_t>((options.seconds + 0.25) * C_SpikeGLX_Run::AP_RATE);
-    for (uint64_t done = 0; done < ticks; done += 3000) {
+    const double seconds = std::min(options.seconds, LONGEST_SIMULATION_SECONDS) + 0.25;
+    const auto ticks = static_cast<uint64_t>(seconds * C_SpikeGLX_Run::AP_RATE);
+    for (uint64_t done = 0; done < ticks && !g_stop_requested; done += 3000) {
         const auto bytes = synthesizer.next_ticks(std::min<uint64_t>(3000, ticks - done));
         file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
@@ -257,8 +262,14 @@ int run(const Options& options) {
         logging::Verbosity_INFO);
 
     Working_Directory working_directory(options.box());
+    std::signal(SIGINT, on_interrupt);
     if (options.box() == Box::simulation) {
-        fmt::print(out, "simulation: synthesizing {:.1f} s of four probes\n", options.seconds);
+        if (options.seconds > LONGEST_SIMULATION_SECONDS)
+            fmt::print(out, "simulation: the recording holds {:.0f} s, data stop after it (--virtual streams "
+                            "without end)\n",
+                       LONGEST_SIMULATION_SECONDS);
+        fmt::print(out, "simulation: synthesizing {:.1f} s of four probes\n",
+                   std::min(options.seconds, LONGEST_SIMULATION_SECONDS));
         std::fflush(out);
         write_simulation_recording(options);
     } else if (options.box() == Box::virtual_box) {
@@ -294,7 +305,6 @@ int run(const Options& options) {
                (output / "np3_bridge.log").string());
     fmt::print(out, "acquiring for {:.1f} s (Ctrl-C stops early)\n", options.seconds);
     std::fflush(out);
-    std::signal(SIGINT, on_interrupt);
     const host::Host_Result result = host::run_host_sequence(host_options);
     status.stop();
     std::signal(SIGINT, SIG_DFL);
