@@ -123,7 +123,8 @@ std::string C_Acquisition_Status::status_line(double seconds) {
         Port_Counters& counters = m_counters[static_cast<size_t>(port - 1)];
         const uint64_t packets = counters.packets.load(std::memory_order_relaxed);
         const double rate =
-            seconds > 0 ? static_cast<double>(packets - counters.packets_at_last_line) * PACKET_MB / seconds : 0.0;
+            seconds > 0 ? static_cast<double>(packets - counters.packets_at_last_line) * PACKET_MB / seconds
+                        : 0.0;
         counters.packets_at_last_line = packets;
         const int fill = counters.fifo.load(std::memory_order_relaxed) * 100 / FIFO_DEPTH;
         line += fmt::format(" | P{} {} {:.1f} MB/s fifo {}%", port, count_text(packets), rate, fill);

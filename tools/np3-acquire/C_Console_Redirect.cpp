@@ -80,8 +80,8 @@ C_Console_Redirect::C_Console_Redirect(const std::filesystem::path& log_file) {
     m_err = open_stream(err);
     if (m_out == nullptr || m_err == nullptr)
         throw std::runtime_error("cannot keep the console's handles");
-    // The library's lines reach the log as they are written, in order with its log lines on
-    // standard error (unbuffered). The Windows C library has no line buffering.
+        // The library's lines reach the log as they are written, in order with its log lines on
+        // standard error (unbuffered). The Windows C library has no line buffering.
 #if defined(_WIN32)
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 #else

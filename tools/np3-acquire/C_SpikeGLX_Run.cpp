@@ -45,15 +45,17 @@ int reference_id(const host::Channel_Settings& settings) {
 
 int gain_value(int index) {
     return index >= 0 && index < static_cast<int>(NP1_GAINS.size()) ? NP1_GAINS[static_cast<size_t>(index)]
-                                                                     : 0;
+                                                                    : 0;
 }
 
 std::string imro_table(const Probe_Record& probe) {
     std::string table = fmt::format("(0,{})", CHANNELS);
     for (uint32_t channel = 0; channel < CHANNELS; ++channel) {
-        const host::Channel_Gains gains = channel < probe.gains.size() ? probe.gains[channel] : host::Channel_Gains{};
-        table += fmt::format("({} {} {} {} {} {})", channel, probe.settings.bank, reference_id(probe.settings),
-                             gain_value(gains.ap), gain_value(gains.lfp), probe.settings.disable_high_pass ? 0 : 1);
+        const host::Channel_Gains gains =
+            channel < probe.gains.size() ? probe.gains[channel] : host::Channel_Gains{};
+        table += fmt::format("({} {} {} {} {} {})", channel, probe.settings.bank,
+                             reference_id(probe.settings), gain_value(gains.ap), gain_value(gains.lfp),
+                             probe.settings.disable_high_pass ? 0 : 1);
     }
     return table;
 }
@@ -113,15 +115,18 @@ C_SpikeGLX_Run::C_SpikeGLX_Run(const fs::path& folder, const std::vector<int>& p
         const fs::path probe_folder = m_folder / fmt::format("{}_g0_imec{}", m_run_name, streams.index);
         fs::create_directories(probe_folder);
         streams.ap = std::make_unique<C_SpikeGLX_Stream>(
-            probe_folder / fmt::format("{}.imec{}.ap.bin", stem, streams.index), PROBE_STREAM_CHANNELS, AP_RATE);
+            probe_folder / fmt::format("{}.imec{}.ap.bin", stem, streams.index), PROBE_STREAM_CHANNELS,
+            AP_RATE);
         streams.lf = std::make_unique<C_SpikeGLX_Stream>(
-            probe_folder / fmt::format("{}.imec{}.lf.bin", stem, streams.index), PROBE_STREAM_CHANNELS, LFP_RATE);
+            probe_folder / fmt::format("{}.imec{}.lf.bin", stem, streams.index), PROBE_STREAM_CHANNELS,
+            LFP_RATE);
         streams.ap_rows.resize(AP_PER_PACKET * PROBE_STREAM_CHANNELS);
         streams.lf_row.resize(PROBE_STREAM_CHANNELS);
         m_probes.push_back(std::move(streams));
     }
     fs::create_directories(m_folder);
-    m_adc = std::make_unique<C_SpikeGLX_Stream>(m_folder / (stem + ".nidq.bin"), ADC_STREAM_CHANNELS, ADC_RATE);
+    m_adc =
+        std::make_unique<C_SpikeGLX_Stream>(m_folder / (stem + ".nidq.bin"), ADC_STREAM_CHANNELS, ADC_RATE);
 }
 
 C_SpikeGLX_Run::Probe_Streams* C_SpikeGLX_Run::streams_of(int port) {

@@ -82,7 +82,8 @@ private:
 
     Probe_Streams* streams_of(int port);
     const Probe_Streams* streams_of(int port) const;
-    C_SpikeGLX_Stream::Meta probe_meta(const Probe_Record& probe, bool ap, const std::string& create_time) const;
+    C_SpikeGLX_Stream::Meta probe_meta(const Probe_Record& probe, bool ap,
+                                       const std::string& create_time) const;
     C_SpikeGLX_Stream::Meta adc_meta(const std::string& create_time) const;
 
     std::filesystem::path m_folder;

@@ -60,8 +60,8 @@ bool configure_port(int port, const Host_Options& options, Host_Result& result) 
         if (channel != REFERENCE_CHANNEL &&
             !step("selectElectrode", selectElectrode(SLOT, port, DOCK, channel, 0, settings.bank)))
             return false;
-        if (!step("setReference", setReference(SLOT, port, DOCK, channel, 0, settings.reference,
-                                               settings.reference_bank)) ||
+        if (!step("setReference",
+                  setReference(SLOT, port, DOCK, channel, 0, settings.reference, settings.reference_bank)) ||
             !step("setGain", setGain(SLOT, port, DOCK, channel, settings.ap_gain, settings.lfp_gain)) ||
             !step("setAPCornerFrequency",
                   setAPCornerFrequency(SLOT, port, DOCK, channel, settings.disable_high_pass)))

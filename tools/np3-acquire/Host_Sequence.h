@@ -42,7 +42,8 @@ struct Host_Options {
     // Called on the port's reader thread after each read with the port's FIFO state.
     std::function<void(int port, int available, int headroom)> on_fifo_state;
     // Called on the ADC reader thread with the packets of each read.
-    std::function<void(const Neuropixels::PacketInfo* info, const int16_t* samples, int count)> on_adc_packets;
+    std::function<void(const Neuropixels::PacketInfo* info, const int16_t* samples, int count)>
+        on_adc_packets;
     // Called once acquisition has started, before the readers run, and when the acquisition
     // time is over, before stop_acquisition.
     std::function<void()> on_started;

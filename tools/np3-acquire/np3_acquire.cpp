@@ -152,7 +152,8 @@ private:
     std::optional<fs::path> m_scratch;
 };
 
-std::vector<acquire::Probe_Record> probe_records(const Options& options, const host::Host_Options& host_options,
+std::vector<acquire::Probe_Record> probe_records(const Options& options,
+                                                 const host::Host_Options& host_options,
                                                  const host::Host_Result& result) {
     std::vector<acquire::Probe_Record> records;
     for (int port : options.ports) {
@@ -169,18 +170,20 @@ std::vector<acquire::Probe_Record> probe_records(const Options& options, const h
 void print_summary(std::FILE* out, const Options& options, const host::Host_Result& result,
                    const C_Acquisition_Status& status, const C_SpikeGLX_Run& run) {
     const double seconds = result.seconds > 0 ? result.seconds : status.elapsed_seconds();
-    fmt::print(out, "\n{:>4}  {:>5}  {:<16} {:>12}  {:<10} {:>9} {:>9} {:>7} {:>10}\n", "port", "imec", "probe",
-               "serial", "headstage", "packets", "data (s)", "MB/s", "FIFO peak");
+    fmt::print(out, "\n{:>4}  {:>5}  {:<16} {:>12}  {:<10} {:>9} {:>9} {:>7} {:>10}\n", "port", "imec",
+               "probe", "serial", "headstage", "packets", "data (s)", "MB/s", "FIFO peak");
     int imec = 0;
     std::vector<int> ports = options.ports;
     std::sort(ports.begin(), ports.end());
     for (int port : ports) {
         const auto& identity = result.identities[static_cast<size_t>(port - 1)];
         const uint64_t packets = status.packets(port);
-        const double rate = seconds > 0 ? static_cast<double>(packets) * sizeof(electrodePacket) / seconds / 1e6 : 0;
-        fmt::print(out, "{:>4}  {:>5}  {:<16} {:>12}  {:<10} {:>9} {:>9.2f} {:>7.1f} {:>6}/{}\n", port, imec++,
-                   identity.probe_part_number, identity.probe_serial_number, identity.headstage_part_number,
-                   packets, static_cast<double>(run.ap_rows(port)) / C_SpikeGLX_Run::AP_RATE, rate,
+        const double rate =
+            seconds > 0 ? static_cast<double>(packets) * sizeof(electrodePacket) / seconds / 1e6 : 0;
+        fmt::print(out, "{:>4}  {:>5}  {:<16} {:>12}  {:<10} {:>9} {:>9.2f} {:>7.1f} {:>6}/{}\n", port,
+                   imec++, identity.probe_part_number, identity.probe_serial_number,
+                   identity.headstage_part_number, packets,
+                   static_cast<double>(run.ap_rows(port)) / C_SpikeGLX_Run::AP_RATE, rate,
                    status.fifo_peak(port), C_Acquisition_Status::FIFO_DEPTH);
     }
     fmt::print(out, "ADC packets: {} ({:.2f} s)\n", status.adc_packets(),
@@ -192,6 +195,7 @@ void print_summary(std::FILE* out, const Options& options, const host::Host_Resu
         fmt::print(out, "packets lost: at least {} (the library reports one drop in 256)\n", lost);
 }
 
+#if !defined(_WIN32)
 std::string shell_quoted(const std::string& text) {
     std::string quoted = "'";
     for (char c : text)
@@ -201,7 +205,6 @@ std::string shell_quoted(const std::string& text) {
 
 // scripts/plot-run, installed as share/np3_bridge/plot-run beside the tools' folder.
 std::optional<fs::path> find_plot_script() {
-#if !defined(_WIN32)
     std::error_code error;
     const fs::path program = fs::read_symlink("/proc/self/exe", error);
     std::vector<fs::path> candidates;
@@ -213,9 +216,9 @@ std::optional<fs::path> find_plot_script() {
         if (fs::exists(candidate))
             return candidate;
     }
-#endif
     return std::nullopt;
 }
+#endif
 
 void plot(std::FILE* out, const fs::path& folder) {
 #if defined(_WIN32)
@@ -233,7 +236,8 @@ void plot(std::FILE* out, const fs::path& folder) {
                         "(scripts/bootstrap installs them)\n");
         return;
     }
-    const std::string command = python + " " + shell_quoted(script->string()) + " " + shell_quoted(folder.string());
+    const std::string command =
+        python + " " + shell_quoted(script->string()) + " " + shell_quoted(folder.string());
     std::fflush(out);
     // The script's own lines go with the library's into the log; the picture's path is ours.
     if (std::system(command.c_str()) != 0)
@@ -265,8 +269,9 @@ int run(const Options& options) {
     std::signal(SIGINT, on_interrupt);
     if (options.box() == Box::simulation) {
         if (options.seconds > LONGEST_SIMULATION_SECONDS)
-            fmt::print(out, "simulation: the recording holds {:.0f} s, data stop after it (--virtual streams "
-                            "without end)\n",
+            fmt::print(out,
+                       "simulation: the recording holds {:.0f} s, data stop after it (--virtual streams "
+                       "without end)\n",
                        LONGEST_SIMULATION_SECONDS);
         fmt::print(out, "simulation: synthesizing {:.1f} s of four probes\n",
                    std::min(options.seconds, LONGEST_SIMULATION_SECONDS));
@@ -293,8 +298,11 @@ int run(const Options& options) {
         spikeglx.add_packet(port, packet);
         status.count_packet(port);
     };
-    host_options.on_fifo_state = [&](int port, int available, int) { status.record_fifo_state(port, available); };
-    host_options.on_adc_packets = [&](const Neuropixels::PacketInfo* info, const int16_t* samples, int count) {
+    host_options.on_fifo_state = [&](int port, int available, int) {
+        status.record_fifo_state(port, available);
+    };
+    host_options.on_adc_packets = [&](const Neuropixels::PacketInfo* info, const int16_t* samples,
+                                      int count) {
         spikeglx.add_adc_packets(info, samples, count);
         status.count_adc_packets(count);
     };
@@ -348,17 +356,20 @@ int main(int argc, char** argv) {
     app.add_option("--output", options.output,
                    "folder of the run (default np3_<date>_<time>); the run is named after it");
     app.add_option("--ports", options.ports, "API ports 1..4 to acquire")->check(CLI::Range(1, 4));
-    auto* hardware = app.add_flag("--hardware", options.hardware,
-                                  "run in the current directory without the simulation marker (the real box)");
+    auto* hardware =
+        app.add_flag("--hardware", options.hardware,
+                     "run in the current directory without the simulation marker (the real box)");
     app.add_flag("--virtual", options.virtual_box, "use the library's virtual box")->excludes(hardware);
-    app.add_flag("--box-model", options.box_model, "with --hardware: use the built-in box model instead of a box")
+    app.add_flag("--box-model", options.box_model,
+                 "with --hardware: use the built-in box model instead of a box")
         ->needs(hardware);
     app.add_option("--signal", options.signal, "what the simulated probes send: neural, sine or ramp")
         ->transform(CLI::CheckedTransformer(signals, CLI::ignore_case));
     app.add_option("--ap-gain", options.ap_gain, "AP gain of every channel")->check(gain_check);
     app.add_option("--lf-gain", options.lf_gain, "LF gain of every channel")->check(gain_check);
     app.add_flag("--plot", options.plot, "draw the run with scripts/plot-run at the end");
-    app.add_option("-v,--verbosity", options.verbosity, "library log lines up to this verbosity in np3_bridge.log")
+    app.add_option("-v,--verbosity", options.verbosity,
+                   "library log lines up to this verbosity in np3_bridge.log")
         ->check(CLI::Range(-2, 9));
     CLI11_PARSE(app, argc, argv);
     std::sort(options.ports.begin(), options.ports.end());

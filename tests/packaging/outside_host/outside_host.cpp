@@ -10,7 +10,7 @@ int main() {
     int major = 0;
     int minor = 0;
     Neuropixels::getAPIVersion(&major, &minor);
-    std::printf("basestations: %d, platform %d, id %d, API %d.%d\n", count, static_cast<int>(devices[0].platformid),
-                devices[0].ID, major, minor);
+    std::printf("basestations: %d, platform %d, id %d, API %d.%d\n", count,
+                static_cast<int>(devices[0].platformid), devices[0].ID, major, minor);
     return count == 1 ? 0 : 1;
 }
