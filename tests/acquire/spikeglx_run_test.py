@@ -156,6 +156,20 @@ class SpikeGLXRun(unittest.TestCase):
         np.testing.assert_array_equal(rows[:, ADC_SAMPLES], status[found])
         self.assertTrue(np.all(np.diff(found) > 0), "ADC packets out of order")
 
+    def test_bad_requests_are_refused_and_the_run_stays(self):
+        meta = os.path.join(self.run_dir, "ramp_g0", "ramp_g0_imec0", "ramp_g0_t0.imec0.ap.meta")
+        before = os.path.getmtime(meta)
+        again = subprocess.run([ACQUIRE, "--seconds", "1", "--output", self.run_dir], capture_output=True,
+                               text=True, timeout=60)
+        self.assertEqual(again.returncode, 2)
+        self.assertIn("already holds a run", again.stderr)
+        self.assertEqual(os.path.getmtime(meta), before)
+        bad_gain = subprocess.run([ACQUIRE, "--ap-gain", "700", "--output", os.path.join(self.scratch.name, "x")],
+                                  capture_output=True, text=True, timeout=60)
+        self.assertNotEqual(bad_gain.returncode, 0)
+        self.assertIn("a Neuropixels 1.0 gain", bad_gain.stderr)
+        self.assertFalse(os.path.exists(os.path.join(self.scratch.name, "x")))
+
     def test_plot_run_draws_a_png(self):
         picture = os.path.join(self.scratch.name, "ramp.png")
         subprocess.run(["/usr/bin/python3", PLOT_RUN, self.run_dir, "--output", picture], check=True,
