@@ -95,6 +95,7 @@ size_t C_Paced_Stream_Source::fill(uint8_t* buffer, size_t capacity) {
                 m_ticks_passed += m_synthesizer->restart_frame_counters();
         } else if (due > BACKLOG_TICKS) {
             skip(due - BACKLOG_TICKS);
+            m_overflow_ticks += due - BACKLOG_TICKS;
             due = BACKLOG_TICKS;
         }
         if (due == 0)

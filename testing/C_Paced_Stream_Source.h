@@ -19,7 +19,7 @@ namespace Selvan::MURA::testing {
 class C_Paced_Stream_Source {
 public:
     static constexpr uint64_t TICKS_PER_SECOND = 30000;
-    static constexpr uint64_t BACKLOG_TICKS = 1500; // 50 ms
+    static constexpr uint64_t BACKLOG_TICKS = 15000; // half a second
     static constexpr uint64_t MAX_TICKS_PER_FILL = 64;
 
     C_Paced_Stream_Source(const synth::Synth_Settings& settings, double speed);
@@ -30,6 +30,8 @@ public:
     // Acquisition was triggered: the synthesized probes count their frames from 0 again, and
     // nothing rendered before goes out. Safe to call from another thread than fill's.
     void trigger() { m_triggered = true; }
+    // Ticks lost because a reader fell behind by more than BACKLOG_TICKS, since the last call.
+    uint64_t take_overflow_ticks() { return m_overflow_ticks.exchange(0); }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -48,6 +50,7 @@ private:
     std::vector<uint8_t> m_rows;
     size_t m_rows_start = 0;
     std::atomic<bool> m_triggered{false};
+    std::atomic<uint64_t> m_overflow_ticks{0};
 };
 
 } // namespace Selvan::MURA::testing

@@ -115,9 +115,17 @@ bool load_recording(const std::string& path, std::shared_ptr<std::vector<uint8_t
     return true;
 }
 
+// A reader that falls behind loses data, as on the box; it is said on standard error.
 void set_stream_source(MURA_Box_Model& box, std::shared_ptr<C_Paced_Stream_Source> source) {
-    box.stream().set_source(
-        [source](uint8_t* buffer, size_t capacity) { return source->fill(buffer, capacity); });
+    box.stream().set_source([source](uint8_t* buffer, size_t capacity) {
+        const size_t filled = source->fill(buffer, capacity);
+        if (const uint64_t lost = source->take_overflow_ticks())
+            std::fprintf(stderr,
+                         "Virtual box : the stream was not read in time, %llu super frames of every port are "
+                         "lost\n",
+                         static_cast<unsigned long long>(lost));
+        return filled;
+    });
     box.set_soft_trigger_handler([source] { source->trigger(); });
 }
 

@@ -1,5 +1,6 @@
 #include "Host_Sequence.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fmt/format.h>
 #include <thread>
@@ -31,6 +32,8 @@ private:
     Host_Result& m_result;
 };
 
+bool read_back_gains(int port, Host_Result& result);
+
 bool configure_port(int port, const Host_Options& options, Host_Result& result) {
     Step_Runner step(result);
     Probe_Identity& identity = result.identities[static_cast<size_t>(port - 1)];
@@ -52,16 +55,33 @@ bool configure_port(int port, const Host_Options& options, Host_Result& result) 
         !step("setGainCalibration",
               setGainCalibration(SLOT, port, DOCK, options.gain_calibration_file.c_str())))
         return false;
+    const Channel_Settings& settings = options.channels;
     for (int channel = 0; channel < NP1_PROBE_CHANNEL_COUNT; ++channel) {
         if (channel != REFERENCE_CHANNEL &&
-            !step("selectElectrode", selectElectrode(SLOT, port, DOCK, channel, 0, 0)))
+            !step("selectElectrode", selectElectrode(SLOT, port, DOCK, channel, 0, settings.bank)))
             return false;
-        if (!step("setReference", setReference(SLOT, port, DOCK, channel, 0, EXT_REF, 0)) ||
-            !step("setGain", setGain(SLOT, port, DOCK, channel, 4, 0)) ||
-            !step("setAPCornerFrequency", setAPCornerFrequency(SLOT, port, DOCK, channel, false)))
+        if (!step("setReference",
+                  setReference(SLOT, port, DOCK, channel, 0, settings.reference, settings.reference_bank)) ||
+            !step("setGain", setGain(SLOT, port, DOCK, channel, settings.ap_gain, settings.lfp_gain)) ||
+            !step("setAPCornerFrequency",
+                  setAPCornerFrequency(SLOT, port, DOCK, channel, settings.disable_high_pass)))
             return false;
     }
-    return step("writeProbeConfiguration", writeProbeConfiguration(SLOT, port, DOCK, true));
+    if (!step("writeProbeConfiguration", writeProbeConfiguration(SLOT, port, DOCK, true)))
+        return false;
+    return !options.read_back_gains || read_back_gains(port, result);
+}
+
+bool read_back_gains(int port, Host_Result& result) {
+    Step_Runner step(result);
+    auto& gains = result.gains[static_cast<size_t>(port - 1)];
+    gains.assign(NP1_PROBE_CHANNEL_COUNT, {});
+    for (int channel = 0; channel < NP1_PROBE_CHANNEL_COUNT; ++channel) {
+        Channel_Gains& channel_gains = gains[static_cast<size_t>(channel)];
+        if (!step("getGain", getGain(SLOT, port, DOCK, channel, &channel_gains.ap, &channel_gains.lfp)))
+            return false;
+    }
+    return true;
 }
 
 void read_port(int port, const Host_Options& options, const std::atomic<bool>& stopping, uint64_t& packets) {
@@ -82,6 +102,8 @@ void read_port(int port, const Host_Options& options, const std::atomic<bool>& s
         int available = 0;
         int headroom = 0;
         getElectrodeDataFifoState(SLOT, port, DOCK, &available, &headroom);
+        if (options.on_fifo_state)
+            options.on_fifo_state(port, available, headroom);
         if (actual < wanted && stopping)
             return;
     }
@@ -98,7 +120,25 @@ void read_adc(const Host_Options& options, const std::atomic<bool>& stopping, ui
         int read = 0;
         if (ADC_readPackets(SLOT, info, samples, 12, wanted, &read) != SUCCESS)
             return;
+        if (options.on_adc_packets && read > 0)
+            options.on_adc_packets(info, samples, read);
         packets += static_cast<uint64_t>(read);
+    }
+}
+
+// The acquisition's duration, cut short by a stop request.
+void wait_for_stop(const Host_Options& options) {
+    if (options.stop_requested == nullptr) {
+        std::this_thread::sleep_for(options.duration);
+        return;
+    }
+    constexpr std::chrono::milliseconds POLL{20};
+    const auto deadline = std::chrono::steady_clock::now() + options.duration;
+    while (!*options.stop_requested) {
+        const auto left = deadline - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero())
+            return;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, POLL));
     }
 }
 
@@ -128,6 +168,8 @@ Host_Result run_host_sequence(const Host_Options& options) {
         return result;
     }
     const auto start = std::chrono::steady_clock::now();
+    if (options.on_started)
+        options.on_started();
     std::atomic<bool> stopping{false};
     std::vector<std::thread> readers;
     for (int port : options.ports)
@@ -139,8 +181,10 @@ Host_Result run_host_sequence(const Host_Options& options) {
             reader.join();
         readers.clear();
     } else {
-        std::this_thread::sleep_for(options.duration);
+        wait_for_stop(options);
     }
+    if (options.on_stopping)
+        options.on_stopping();
     stopping = true;
     step("stop_acquisition", stop_acquisition(SLOT, options.ports.empty() ? 1 : options.ports.front()));
     for (auto& reader : readers)

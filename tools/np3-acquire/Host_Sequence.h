@@ -7,6 +7,7 @@
 #include "NeuropixAPI.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -15,8 +16,20 @@
 
 namespace Selvan::MURA::host {
 
+// What the host sets on every recording channel of a probe. Gains are the API's gain select
+// indices (0..7); the reference's bank is the internal reference electrode's bank.
+struct Channel_Settings {
+    int bank = 0;
+    Neuropixels::channelreference_t reference = Neuropixels::EXT_REF;
+    int reference_bank = 0;
+    int ap_gain = 4;
+    int lfp_gain = 0;
+    bool disable_high_pass = false;
+};
+
 struct Host_Options {
     std::vector<int> ports{1, 2, 3, 4};
+    Channel_Settings channels;
     std::string adc_calibration_file;  // empty: the probe keeps its default table
     std::string gain_calibration_file; // empty: no gain correction
     // Each reader stops after this many packets; 0 reads until `duration` has passed.
@@ -26,6 +39,25 @@ struct Host_Options {
     uint64_t adc_packets = 0; // 0: ADC packets are read until the stop as well
     // Called on the port's reader thread for every packet read.
     std::function<void(int port, const Neuropixels::electrodePacket& packet)> on_packet;
+    // Called on the port's reader thread after each read with the port's FIFO state.
+    std::function<void(int port, int available, int headroom)> on_fifo_state;
+    // Called on the ADC reader thread with the packets of each read.
+    std::function<void(const Neuropixels::PacketInfo* info, const int16_t* samples, int count)>
+        on_adc_packets;
+    // Called once acquisition has started, before the readers run, and when the acquisition
+    // time is over, before stop_acquisition.
+    std::function<void()> on_started;
+    std::function<void()> on_stopping;
+    // When set, the timed wait between start and stop ends as soon as this becomes true.
+    const std::atomic<bool>* stop_requested = nullptr;
+    // Reads every channel's gains back with getGain after the configuration upload.
+    bool read_back_gains = false;
+};
+
+// A channel's gain select indices as the probe reports them.
+struct Channel_Gains {
+    int ap = 0;
+    int lfp = 0;
 };
 
 struct Probe_Identity {
@@ -38,6 +70,8 @@ struct Host_Result {
     bool ok = true;
     std::string failure; // the call that failed, with its result
     std::array<Probe_Identity, 4> identities;
+    // Per port, filled when read_back_gains is set: one entry per channel.
+    std::array<std::vector<Channel_Gains>, 4> gains;
     std::array<uint64_t, 4> packets{};
     uint64_t adc_packets = 0;
     double seconds = 0;

@@ -1,218 +1,379 @@
 // np3-acquire: a small acquisition host. It links np3_bridge as acquisition software does, runs
 // the host's call sequence (device list, openBS, per port bring-up, identification,
-// configuration and upload, start, a reader thread per port, ADC packets, stop, close) for a
-// few seconds, writes each port's AP and LFP data as SpikeGLX-style .bin/.meta files, and prints
-// packet counts, the data rate and a summary of the signal.
+// configuration and upload, start, a reader thread per port, ADC packets, stop, close) and
+// writes a SpikeGLX run that the usual readers open. While it acquires it shows one status
+// line; the library's own console output goes to np3_bridge.log in the run's folder.
 //
 // By default it needs no hardware: in a scratch working directory it writes the simulation
-// marker and a synthesized recording of four probes. With --hardware it runs in the current
-// directory on the real box (or on the built-in box model with --box-model).
+// marker and a synthesized recording of four probes. --virtual asks the library for its
+// virtual box (the box model shipped as a module; --box-model says the same), --hardware runs in
+// the current directory on the real box.
 
-#include "CP_Box_Model_MURA_Controller.h"
+#include "C_Acquisition_Status.h"
+#include "C_Console_Redirect.h"
+#include "C_SpikeGLX_Run.h"
 #include "C_Stream_Synthesizer.h"
 #include "Host_Sequence.h"
 #include "Log.h"
 #include "NeuropixAPI.h"
 
 #include <CLI/CLI.hpp>
+#include <fmt/chrono.h>
 #include <fmt/format.h>
 
-#include <array>
-#include <cmath>
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <mutex>
+#include <map>
 #include <optional>
+
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+#ifndef NP3_SOURCE_DIR
+#define NP3_SOURCE_DIR ""
+#endif
 
 namespace {
 
 using namespace Selvan::MURA;
+using acquire::C_Acquisition_Status;
+using acquire::C_SpikeGLX_Run;
 using Neuropixels::electrodePacket;
 namespace fs = std::filesystem;
 
-constexpr double AP_RATE = 30000.0;
-constexpr double LFP_RATE = 2500.0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+constexpr const char* OVERFLOW_REPORT = "MT_NP_PXI_Queue overflow";
+// The simulation replays a recording synthesized beforehand into the scratch folder (about
+// 125 MB per second of four probes); longer runs belong to the virtual box, which synthesizes
+// as it streams.
+constexpr double LONGEST_SIMULATION_SECONDS = 10.0;
+
+enum class Box { simulation, virtual_box, hardware };
 
 struct Options {
     double seconds = 1.5;
     bool hardware = false;
+    bool virtual_box = false;
     bool box_model = false;
-    std::string output = "np3_acquisition";
+    bool plot = false;
+    std::string output;
     std::vector<int> ports{1, 2, 3, 4};
-    int verbosity = logging::Verbosity_WARNING;
+    synth::Np_Content signal = synth::Np_Content::neural;
+    int ap_gain = 500;
+    int lf_gain = 250;
+    int verbosity = logging::Verbosity_INFO;
+
+    Box box() const {
+        if (virtual_box || box_model)
+            return Box::virtual_box;
+        return hardware ? Box::hardware : Box::simulation;
+    }
 };
 
-// Running statistics of one port's AP samples and the writers of its data files.
-class Port_Recorder {
-public:
-    Port_Recorder(const fs::path& folder, int port)
-        : m_ap_path(folder / fmt::format("port{}.imec.ap.bin", port))
-        , m_lfp_path(folder / fmt::format("port{}.imec.lf.bin", port))
-        , m_ap(m_ap_path, std::ios::binary)
-        , m_lfp(m_lfp_path, std::ios::binary) {}
+std::atomic<bool> g_stop_requested{false};
+// Where the tool's own error messages go: standard error until the console is redirected.
+std::FILE* g_terminal_err = stderr;
 
-    void add(const electrodePacket& packet) {
-        m_ap.write(reinterpret_cast<const char*>(packet.apData), sizeof packet.apData);
-        m_lfp.write(reinterpret_cast<const char*>(packet.lfpData), sizeof packet.lfpData);
-        for (const auto& sample_row : packet.apData) {
-            for (int16_t value : sample_row) {
-                m_sum += value;
-                m_sum_of_squares += static_cast<double>(value) * value;
-                m_minimum = std::min<int>(m_minimum, value);
-                m_maximum = std::max<int>(m_maximum, value);
-                ++m_count;
-            }
-        }
-        ++m_packets;
-    }
+// The first Ctrl-C ends the acquisition early and lets the run be written; a second one ends
+// the process at once.
+extern "C" void on_interrupt(int) {
+    g_stop_requested = true;
+    std::signal(SIGINT, SIG_DFL);
+}
 
-    void finish() {
-        m_ap.close();
-        m_lfp.close();
-        write_meta(m_ap_path, AP_RATE, m_packets * 12);
-        write_meta(m_lfp_path, LFP_RATE, m_packets);
-    }
+std::string local_time_text() {
+    return fmt::format("{:%Y-%m-%dT%H:%M:%S}", fmt::localtime(std::time(nullptr)));
+}
 
-    std::string summary() const {
-        if (m_count == 0)
-            return "no data";
-        const double mean = m_sum / m_count;
-        const double rms = std::sqrt(std::max(0.0, m_sum_of_squares / m_count - mean * mean));
-        return fmt::format("AP mean {:.1f}, spread (RMS) {:.1f}, range {}..{} (ADC units)", mean, rms,
-                           m_minimum, m_maximum);
-    }
+std::string default_output() {
+    return fmt::format("np3_{:%Y%m%d_%H%M%S}", fmt::localtime(std::time(nullptr)));
+}
 
-    const fs::path& ap_path() const { return m_ap_path; }
-
-private:
-    // The metadata SpikeGLX writes beside its .bin files, enough for common readers.
-    static void write_meta(const fs::path& bin, double rate, uint64_t samples) {
-        const uint64_t bytes = samples * 384 * sizeof(int16_t);
-        fs::path meta = bin;
-        meta.replace_extension(".meta");
-        std::ofstream out(meta);
-        out << "typeThis=imec\n"
-            << "imDatPrb_type=0\n"
-            << fmt::format("imSampRate={}\n", rate) << "nSavedChans=384\n"
-            << "snsSaveChanSubset=0:383\n"
-            << (rate == AP_RATE ? "snsApLfSy=384,0,0\n" : "snsApLfSy=0,384,0\n") << "imAiRangeMin=-0.6\n"
-            << "imAiRangeMax=0.6\n"
-            << "imMaxInt=512\n"
-            << fmt::format("fileSizeBytes={}\n", bytes) << fmt::format("fileTimeSecs={}\n", samples / rate)
-            << "acqApLfSy=384,384,1\n";
-    }
-
-    fs::path m_ap_path;
-    fs::path m_lfp_path;
-    std::ofstream m_ap;
-    std::ofstream m_lfp;
-    double m_sum = 0;
-    double m_sum_of_squares = 0;
-    int m_minimum = 32767;
-    int m_maximum = -32768;
-    uint64_t m_count = 0;
-    uint64_t m_packets = 0;
-};
-
-void write_simulation_recording(double seconds) {
+synth::Synth_Settings synth_settings(const Options& options) {
     synth::Synth_Settings settings;
-    settings.content.np_content = synth::Np_Content::neural;
+    settings.content.np_content = options.signal;
     settings.rhd_stream_count = 0;
-    synth::C_Stream_Synthesizer synthesizer(settings);
+    return settings;
+}
+
+void write_simulation_recording(const Options& options) {
+    synth::C_Stream_Synthesizer synthesizer(synth_settings(options));
     std::ofstream file("recording.bin", std::ios::binary);
     // Some more than asked for: a replay ends at the last whole mebibyte of the file.
-    const auto ticks = static_cast<uint64_t>((seconds + 0.25) * AP_RATE);
-    for (uint64_t done = 0; done < ticks; done += 3000) {
+    const double seconds = std::min(options.seconds, LONGEST_SIMULATION_SECONDS) + 0.25;
+    const auto ticks = static_cast<uint64_t>(seconds * C_SpikeGLX_Run::AP_RATE);
+    for (uint64_t done = 0; done < ticks && !g_stop_requested; done += 3000) {
         const auto bytes = synthesizer.next_ticks(std::min<uint64_t>(3000, ticks - done));
         file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     std::ofstream("MURA_NPAPI_ADAPTER_SIM") << "recording.bin\n";
 }
 
-int run(const Options& options) {
-    const fs::path output = fs::absolute(options.output);
-    fs::create_directories(output);
-    std::optional<fs::path> scratch;
-    const fs::path start_directory = fs::current_path();
-    if (!options.hardware) {
-        scratch = fs::temp_directory_path() / fmt::format("np3-acquire-{}", ::getpid());
-        fs::create_directories(*scratch);
-        fs::current_path(*scratch);
-        std::cout << fmt::format("simulation: synthesizing {:.1f} s of four probes in {}\n", options.seconds,
-                                 scratch->string());
-        write_simulation_recording(options.seconds);
+// The adapter's settings file asking for its virtual box, its probes sending the chosen signal.
+void write_virtual_box_settings(synth::Np_Content signal) {
+    const char* content = signal == synth::Np_Content::sine   ? "sine"
+                          : signal == synth::Np_Content::ramp ? "ramp"
+                                                              : "neural";
+    std::ofstream("MURA_NPAPI_ADAPTER_SETTINGS") << "# written by np3-acquire --virtual\n"
+                                                 << "device = virtual\n"
+                                                 << "virtual_content = " << content << "\n";
+}
+
+// Simulation and the virtual box run in a scratch working directory of their own, so that
+// the marker and settings files never meet the user's.
+class Working_Directory {
+public:
+    explicit Working_Directory(Box box) {
+        if (box == Box::hardware)
+            return;
+        m_previous = fs::current_path();
+        m_scratch = fs::temp_directory_path() / fmt::format("np3-acquire-{}", ::getpid());
+        fs::create_directories(*m_scratch);
+        fs::current_path(*m_scratch);
     }
-    std::optional<testing::Box_Model_Factory_Override> box_model;
-    if (options.box_model) {
-        auto box = std::make_shared<testing::MURA_Box_Model>();
-        synth::Synth_Settings settings;
-        settings.content.np_content = synth::Np_Content::neural;
-        box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
-        box_model.emplace(box);
+    ~Working_Directory() {
+        if (!m_scratch)
+            return;
+        std::error_code ignored;
+        fs::current_path(m_previous, ignored);
+        fs::remove_all(*m_scratch, ignored);
+    }
+    Working_Directory(const Working_Directory&) = delete;
+    Working_Directory& operator=(const Working_Directory&) = delete;
+
+private:
+    fs::path m_previous;
+    std::optional<fs::path> m_scratch;
+};
+
+std::vector<acquire::Probe_Record> probe_records(const Options& options,
+                                                 const host::Host_Options& host_options,
+                                                 const host::Host_Result& result) {
+    std::vector<acquire::Probe_Record> records;
+    for (int port : options.ports) {
+        acquire::Probe_Record record;
+        record.port = port;
+        record.identity = result.identities[static_cast<size_t>(port - 1)];
+        record.settings = host_options.channels;
+        record.gains = result.gains[static_cast<size_t>(port - 1)];
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+void print_summary(std::FILE* out, const Options& options, const host::Host_Result& result,
+                   const C_Acquisition_Status& status, const C_SpikeGLX_Run& run) {
+    const double seconds = result.seconds > 0 ? result.seconds : status.elapsed_seconds();
+    fmt::print(out, "\n{:>4}  {:>5}  {:<16} {:>12}  {:<10} {:>9} {:>9} {:>7} {:>10}\n", "port", "imec",
+               "probe", "serial", "headstage", "packets", "data (s)", "MB/s", "FIFO peak");
+    int imec = 0;
+    std::vector<int> ports = options.ports;
+    std::sort(ports.begin(), ports.end());
+    for (int port : ports) {
+        const auto& identity = result.identities[static_cast<size_t>(port - 1)];
+        const uint64_t packets = status.packets(port);
+        const double rate =
+            seconds > 0 ? static_cast<double>(packets) * sizeof(electrodePacket) / seconds / 1e6 : 0;
+        fmt::print(out, "{:>4}  {:>5}  {:<16} {:>12}  {:<10} {:>9} {:>9.2f} {:>7.1f} {:>6}/{}\n", port,
+                   imec++, identity.probe_part_number, identity.probe_serial_number,
+                   identity.headstage_part_number, packets,
+                   static_cast<double>(run.ap_rows(port)) / C_SpikeGLX_Run::AP_RATE, rate,
+                   status.fifo_peak(port), C_Acquisition_Status::FIFO_DEPTH);
+    }
+    fmt::print(out, "ADC packets: {} ({:.2f} s)\n", status.adc_packets(),
+               static_cast<double>(status.adc_packets()) / C_SpikeGLX_Run::ADC_RATE);
+    const uint64_t lost = status.lost_at_least();
+    if (lost == 0)
+        fmt::print(out, "packets lost: none reported by the library\n");
+    else
+        fmt::print(out, "packets lost: at least {} (the library reports one drop in 256)\n", lost);
+}
+
+#if !defined(_WIN32)
+std::string shell_quoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// scripts/plot-run, installed as share/np3_bridge/plot-run beside the tools' folder.
+std::optional<fs::path> find_plot_script() {
+    std::error_code error;
+    const fs::path program = fs::read_symlink("/proc/self/exe", error);
+    std::vector<fs::path> candidates;
+    if (!error)
+        candidates.push_back(program.parent_path().parent_path() / "share" / "np3_bridge" / "plot-run");
+    if (std::string(NP3_SOURCE_DIR).size() > 0)
+        candidates.push_back(fs::path(NP3_SOURCE_DIR) / "scripts" / "plot-run");
+    for (const auto& candidate : candidates) {
+        if (fs::exists(candidate))
+            return candidate;
+    }
+    return std::nullopt;
+}
+#endif
+
+void plot(std::FILE* out, const fs::path& folder) {
+#if defined(_WIN32)
+    (void)folder;
+    fmt::print(out, "plot: needs Debian's python3 with python3-neo and python3-matplotlib (Linux)\n");
+#else
+    const auto script = find_plot_script();
+    if (!script) {
+        fmt::print(out, "plot: plot-run not found\n");
+        return;
+    }
+    const std::string python = "/usr/bin/python3";
+    if (std::system((python + " -c 'import neo, numpy, matplotlib' >/dev/null 2>&1").c_str()) != 0) {
+        fmt::print(out, "plot skipped: it needs python3-neo, python3-numpy and python3-matplotlib "
+                        "(scripts/bootstrap installs them)\n");
+        return;
+    }
+    const std::string command =
+        python + " " + shell_quoted(script->string()) + " " + shell_quoted(folder.string());
+    std::fflush(out);
+    // The script's own lines go with the library's into the log; the picture's path is ours.
+    if (std::system(command.c_str()) != 0)
+        fmt::print(out, "plot: plot-run failed (its messages are in np3_bridge.log)\n");
+    else
+        fmt::print(out, "plot: {}\n", (folder / (C_SpikeGLX_Run::run_name_of(folder) + ".png")).string());
+#endif
+}
+
+int run(const Options& options) {
+    const fs::path output = fs::absolute(options.output.empty() ? default_output() : options.output);
+    fs::create_directories(output);
+    C_SpikeGLX_Run spikeglx(output, options.ports);
+    acquire::C_Console_Redirect console(output / "np3_bridge.log");
+    std::FILE* out = console.terminal_out();
+    g_terminal_err = console.terminal_err();
+    logging::set_console_verbosity(options.verbosity);
+
+    C_Acquisition_Status status(options.ports, out, console.out_is_terminal());
+    logging::add_callback(
+        "np3-acquire drops",
+        [&status](int, std::string_view text) {
+            if (text == OVERFLOW_REPORT)
+                status.count_drop_report();
+        },
+        logging::Verbosity_INFO);
+
+    Working_Directory working_directory(options.box());
+    std::signal(SIGINT, on_interrupt);
+    if (options.box() == Box::simulation) {
+        if (options.seconds > LONGEST_SIMULATION_SECONDS)
+            fmt::print(out,
+                       "simulation: the recording holds {:.0f} s, data stop after it (--virtual streams "
+                       "without end)\n",
+                       LONGEST_SIMULATION_SECONDS);
+        fmt::print(out, "simulation: synthesizing {:.1f} s of four probes\n",
+                   std::min(options.seconds, LONGEST_SIMULATION_SECONDS));
+        std::fflush(out);
+        write_simulation_recording(options);
+    } else if (options.box() == Box::virtual_box) {
+        write_virtual_box_settings(options.signal);
     }
 
-    std::array<std::unique_ptr<Port_Recorder>, 4> recorders;
-    for (int port : options.ports)
-        recorders[static_cast<size_t>(port - 1)] = std::make_unique<Port_Recorder>(output, port);
     host::Host_Options host_options;
     host_options.ports = options.ports;
+    host_options.channels.ap_gain = *acquire::np1_gain_index(options.ap_gain);
+    host_options.channels.lfp_gain = *acquire::np1_gain_index(options.lf_gain);
+    host_options.read_back_gains = true;
     host_options.duration = std::chrono::milliseconds(static_cast<int64_t>(options.seconds * 1000));
+    host_options.stop_requested = &g_stop_requested;
     host_options.on_packet = [&](int port, const electrodePacket& packet) {
-        recorders[static_cast<size_t>(port - 1)]->add(packet);
+        spikeglx.add_packet(port, packet);
+        status.count_packet(port);
     };
-    std::cout << "running the host sequence...\n";
-    const host::Host_Result result = host::run_host_sequence(host_options);
-    for (auto& recorder : recorders) {
-        if (recorder)
-            recorder->finish();
-    }
-    fs::current_path(start_directory);
-    if (scratch)
-        fs::remove_all(*scratch);
+    host_options.on_fifo_state = [&](int port, int available, int) {
+        status.record_fifo_state(port, available);
+    };
+    host_options.on_adc_packets = [&](const Neuropixels::PacketInfo* info, const int16_t* samples,
+                                      int count) {
+        spikeglx.add_adc_packets(info, samples, count);
+        status.count_adc_packets(count);
+    };
+    host_options.on_started = [&] { status.start(); };
+    host_options.on_stopping = [&] { status.stop(); };
 
+    fmt::print(out, "bringing up {} probe(s); the library's output goes to {}\n", options.ports.size(),
+               (output / "np3_bridge.log").string());
+    fmt::print(out, "acquiring for {:.1f} s (Ctrl-C stops early)\n", options.seconds);
+    std::fflush(out);
+    const host::Host_Result result = host::run_host_sequence(host_options);
+    status.stop();
+    std::signal(SIGINT, SIG_DFL);
+    spikeglx.finish(probe_records(options, host_options, result), local_time_text());
+    logging::remove_callback("np3-acquire drops");
+
+    if (g_stop_requested)
+        fmt::print(out, "stopped by Ctrl-C after {:.1f} s\n", result.seconds);
     if (!result.ok) {
-        std::cout << "acquisition failed: " << result.failure << "\n";
-        return 1;
+        fmt::print(console.terminal_err(), "acquisition failed: {} (see {})\n", result.failure,
+                   (output / "np3_bridge.log").string());
+        return EXIT_FAILED;
     }
+    print_summary(out, options, result, status, spikeglx);
+    fmt::print(out, "run: {}\n", spikeglx.folder().string());
+    if (options.plot)
+        plot(out, output);
     uint64_t total = 0;
-    for (int port : options.ports) {
-        const auto index = static_cast<size_t>(port - 1);
-        const auto& identity = result.identities[index];
-        total += result.packets[index];
-        std::cout << fmt::format("port {}: {} packets ({:.2f} s of data); headstage {}, probe {} #{}\n", port,
-                                 result.packets[index], result.packets[index] * 12 / AP_RATE,
-                                 identity.headstage_part_number, identity.probe_part_number,
-                                 identity.probe_serial_number);
-        std::cout << fmt::format("        {}\n", recorders[index]->summary());
-        std::cout << fmt::format("        {}\n", recorders[index]->ap_path().string());
-    }
-    std::cout << fmt::format("ADC packets: {}\n", result.adc_packets);
-    std::cout << fmt::format("data rate: {:.1f} MB/s of electrode packets over {:.2f} s\n",
-                             total * sizeof(electrodePacket) / result.seconds / 1e6, result.seconds);
-    return total > 0 ? 0 : 1;
+    for (int port : options.ports)
+        total += status.packets(port);
+    return total > 0 ? EXIT_SUCCESS : EXIT_FAILED;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Acquire from the MURA box through the Neuropixels API of np3_bridge"};
+    CLI::App app{"Acquire from the MURA box through the Neuropixels API of np3_bridge into a SpikeGLX run"};
     Options options;
-    app.add_option("--seconds", options.seconds, "how long to acquire")->check(CLI::Range(0.1, 3600.0));
-    app.add_flag("--hardware", options.hardware,
-                 "run in the current directory without creating the simulation marker (the real box)");
-    app.add_flag("--box-model", options.box_model,
-                 "with --hardware: use the built-in box model instead of a box");
-    app.add_option("--output", options.output, "folder for the .bin/.meta files");
+    const std::map<std::string, synth::Np_Content> signals{{"neural", synth::Np_Content::neural},
+                                                           {"sine", synth::Np_Content::sine},
+                                                           {"ramp", synth::Np_Content::ramp}};
+    const auto gain_check = [](const std::string& text) -> std::string {
+        try {
+            if (acquire::np1_gain_index(std::stoi(text)))
+                return "";
+        } catch (const std::exception&) {
+        }
+        return "a Neuropixels 1.0 gain: 50, 125, 250, 500, 1000, 1500, 2000 or 3000";
+    };
+    app.add_option("--seconds", options.seconds, "how long to acquire")->check(CLI::Range(0.1, 36000.0));
+    app.add_option("--output", options.output,
+                   "folder of the run (default np3_<date>_<time>); the run is named after it");
     app.add_option("--ports", options.ports, "API ports 1..4 to acquire")->check(CLI::Range(1, 4));
-    app.add_option("-v,--verbosity", options.verbosity, "log lines up to this verbosity on standard error")
+    auto* hardware =
+        app.add_flag("--hardware", options.hardware,
+                     "run in the current directory without the simulation marker (the real box)");
+    app.add_flag("--virtual", options.virtual_box, "use the library's virtual box")->excludes(hardware);
+    app.add_flag("--box-model", options.box_model,
+                 "the same as --virtual (the box model, shipped as a module)");
+    app.add_option("--signal", options.signal, "what the simulated probes send: neural, sine or ramp")
+        ->transform(CLI::CheckedTransformer(signals, CLI::ignore_case));
+    app.add_option("--ap-gain", options.ap_gain, "AP gain of every channel")->check(gain_check);
+    app.add_option("--lf-gain", options.lf_gain, "LF gain of every channel")->check(gain_check);
+    app.add_flag("--plot", options.plot, "draw the run with scripts/plot-run at the end");
+    app.add_option("-v,--verbosity", options.verbosity,
+                   "library log lines up to this verbosity in np3_bridge.log")
         ->check(CLI::Range(-2, 9));
     CLI11_PARSE(app, argc, argv);
-    logging::set_console_verbosity(options.verbosity);
+    std::sort(options.ports.begin(), options.ports.end());
+    options.ports.erase(std::unique(options.ports.begin(), options.ports.end()), options.ports.end());
     try {
         return run(options);
     } catch (const std::exception& e) {
-        std::cerr << "np3-acquire: " << e.what() << "\n";
-        return 2;
+        fmt::print(g_terminal_err, "np3-acquire: {}\n", e.what());
+        return EXIT_USAGE;
     }
 }
