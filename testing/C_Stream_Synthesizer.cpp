@@ -12,9 +12,9 @@ constexpr uint16_t BAD_LANE_TAG = 0x9;
 constexpr uint8_t ROW_MARKER = 0xD;
 
 bool is_row_fault(Fault_Kind kind) {
-    return kind == Fault_Kind::lost_row || kind == Fault_Kind::counter_jump ||
-           kind == Fault_Kind::bad_marker || kind == Fault_Kind::unknown_stream_id ||
-           kind == Fault_Kind::bad_lane_tag;
+    return kind == Fault_Kind::lost_row || kind == Fault_Kind::duplicated_row ||
+           kind == Fault_Kind::counter_jump || kind == Fault_Kind::bad_marker ||
+           kind == Fault_Kind::unknown_stream_id || kind == Fault_Kind::bad_lane_tag;
 }
 
 } // namespace
@@ -177,12 +177,16 @@ void C_Stream_Synthesizer::emit_row(uint32_t stream, const Row_Words& words) {
     const uint64_t row = m_rows_sent[stream]++;
     uint8_t marker = ROW_MARKER;
     bool lost = false;
+    bool duplicated = false;
     Row_Words sent = words;
     if (m_next_row_fault[stream] < m_row_faults[stream].size()) {
         for (const Fault& fault : faults_at(stream, row)) {
             switch (fault.kind) {
             case Fault_Kind::lost_row:
                 lost = true;
+                break;
+            case Fault_Kind::duplicated_row:
+                duplicated = true;
                 break;
             case Fault_Kind::counter_jump:
                 m_counter_offsets[stream] = static_cast<uint8_t>(m_counter_offsets[stream] + fault.value);
@@ -207,6 +211,8 @@ void C_Stream_Synthesizer::emit_row(uint32_t stream, const Row_Words& words) {
     }
     const uint8_t counter = static_cast<uint8_t>(m_row_counters[stream]++ + m_counter_offsets[stream]);
     if (!lost)
+        write_row(marker, static_cast<uint8_t>(stream), counter, sent);
+    if (duplicated)
         write_row(marker, static_cast<uint8_t>(stream), counter, sent);
 }
 

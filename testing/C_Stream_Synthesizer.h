@@ -14,6 +14,7 @@ namespace Selvan::MURA::synth {
 // of the recording in the unit the kind names.
 enum class Fault_Kind {
     lost_row,                  // row `index` of the stream is not sent; its row counter is used up
+    duplicated_row,            // row `index` of the stream is sent twice, with the same row counter
     counter_jump,              // from row `index` on, the stream's row counters are `value` higher
     bad_marker,                // row `index` of the stream carries marker nibble `value`
     unknown_stream_id,         // a row with stream id `value` (5..15) goes out before row `index`

@@ -16,10 +16,11 @@ namespace Selvan::MURA {
 //
 // The producer may fill a slot in place: reserve_back hands out the slot past the back, which
 // only the producer touches until publish_back makes it the consumer's. Likewise the consumer
-// reads the front slot in place until pop_front. An unbounded ring doubles when the producer
+// reads the front element in place until pop_front. An unbounded ring doubles when the producer
 // finds it full and keeps its size; a bounded one refuses the slot instead. Growing moves the
 // slots, so a consumer that reads in place while the producer may grow the ring keeps its
-// elements behind pointers (the slot moves, the element does not).
+// elements behind pointers (the slot moves, the element does not) and reads the slot's pointer
+// under the lock.
 //
 // Queue-specific state (an exit flag, a wake-up generation) lives with the owner and is changed
 // under the ring's lock through update_and_wake, so a consumer between its check and its wait
@@ -83,17 +84,15 @@ public:
 
     // --- consumer ---
 
-    // Blocks until an element is queued or `stop` (evaluated under the lock) holds. Returns the
-    // front slot, which stays queued until pop_front, or null when stopped with none queued.
-    template <class Stop>
-    T* wait_front(Stop&& stop) {
+    // Blocks until an element is queued or `stop` (evaluated under the lock) holds, then returns
+    // what `read` makes of the front slot (null when stopped with none queued). `read` runs
+    // under the lock: an unbounded ring may grow and move its slots as soon as the lock is
+    // released, so the slot itself must not be read afterwards; what it points to stays put.
+    template <class Stop, class Read>
+    auto wait_front(Stop&& stop, Read&& read) {
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [&] { return m_count > 0 || stop(); });
-        return m_count > 0 ? &m_slots[m_head] : nullptr;
-    }
-
-    T& wait_front() {
-        return *wait_front([] { return false; });
+        return read(m_count > 0 ? &m_slots[m_head] : nullptr);
     }
 
     // Blocks while the ring is empty, then moves up to max_count elements out.

@@ -230,7 +230,11 @@ bool MURA_Controller_Library::setAPCornerFrequency(uint32_t port, int channel, b
 }
 
 bool MURA_Controller_Library::setGainCalibration(uint32_t port, const char* file) {
-    return gain_filter(port).load_gain_calibration_file(file);
+    if (gain_filter(port).load_gain_calibration_file(file))
+        return true;
+    logging::error("setGainCalibration : the gain calibration file %s could not be loaded",
+                   file ? file : "(none)");
+    return false;
 }
 
 bool MURA_Controller_Library::clear_all_electrode_to_bank_assignments(uint32_t port) {
@@ -251,6 +255,8 @@ bool MURA_Controller_Library::setADCCalibration(uint32_t port, const char* file)
     NP_Probe_Config_Reader reader;
     if (!reader.load_adc_calibration_data_from_file(file)) {
         logging::warning("ADC Calibration load error");
+        logging::error("setADCCalibration : the ADC calibration file %s could not be loaded",
+                       file ? file : "(none)");
         return false;
     }
     std::lock_guard lock(m_tunnel_mutex);

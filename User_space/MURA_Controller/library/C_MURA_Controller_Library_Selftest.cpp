@@ -28,7 +28,10 @@ bool MURA_Controller_Library::bist_HB(unsigned port) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "bist_HB");
     if (!valid_port(port, "bist_HB"))
         return false;
-    return (m_controller->modules().gpio_port_status->read_data() >> port) & 1;
+    if ((m_controller->modules().gpio_port_status->read_data() >> port) & 1)
+        return true;
+    logging::error("bist_HB : the PLL of port %d is not locked", static_cast<int>(port));
+    return false;
 }
 
 bool MURA_Controller_Library::bist_Eeproms(unsigned port) {

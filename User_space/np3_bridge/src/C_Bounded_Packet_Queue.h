@@ -54,13 +54,14 @@ public:
     // or when wake_readers interrupts the wait.
     const Packet* peek_xfer_buffer_from_queue() {
         const uint64_t generation = m_ring.read_locked([this] { return m_wake_generation; });
-        std::unique_ptr<Packet>* front =
-            m_ring.wait_front([&] { return m_exit || !m_reads_block || m_wake_generation != generation; });
+        const Packet* front =
+            m_ring.wait_front([&] { return m_exit || !m_reads_block || m_wake_generation != generation; },
+                              [](std::unique_ptr<Packet>* slot) { return slot ? slot->get() : nullptr; });
         if (exit_signalled()) {
             logging::info(m_texts.exit_message);
             return nullptr;
         }
-        return front ? front->get() : nullptr;
+        return front;
     }
 
     // Keeps the slot's packet storage for the producer to fill again.

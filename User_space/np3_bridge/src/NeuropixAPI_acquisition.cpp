@@ -20,6 +20,8 @@ std::atomic<int64_t> g_pump_stop_timeout_ms{30000};
 constexpr int NP_QUEUE_NOMINAL_DEPTH = 500;
 constexpr int RHD_SAMPLES_PER_PACKET = 12;
 
+void report_stream_failure();
+
 void main_pump_thread(int slot_id, int port_id, std::shared_ptr<MURA_Controller_Library> library,
                       std::shared_ptr<Pump_Flags> flags) {
     logging::log(1, "slotID %d, portID %d : Main pump thread started", slot_id, port_id);
@@ -43,6 +45,8 @@ void main_pump_thread(int slot_id, int port_id, std::shared_ptr<MURA_Controller_
     }
     if (failed) {
         logging::log(1, "error in main pump thread (%d,%d)", slot_id, port_id);
+        if (library->get_current_error_level() == MURA_Controller_Library::ERROR_LEVEL_PUMP_FAILED)
+            report_stream_failure();
         flags->ended = true;
     } else {
         flags->ended = true;
@@ -61,6 +65,15 @@ void set_reads_block(bool block) {
     }
     if (s.rhd_converter)
         s.rhd_converter->set_reads_block(block);
+}
+
+// The device stream broke (a failed read of the hardware stream): nothing more will come, so
+// the readers waiting for it are released, and reads that find nothing left say why.
+void report_stream_failure() {
+    logging::error("The device stream failed; acquisition delivers no more data (stop or arm, then start "
+                   "again)");
+    state().stream_failed = true;
+    set_reads_block(false);
 }
 
 void report_throughput(int port_index, int requested_count) {
@@ -105,6 +118,7 @@ NP_ErrorCode start_acquisition_locked(int slot_id, int port_id, const char* func
     }
     s.data_path_used = true;
     s.stop_main_pump = false;
+    s.stream_failed = false;
     set_reads_block(true);
     try {
         library->enable_streaming(true, {0, 1, 2, 3}, true, {}, true);
@@ -137,6 +151,10 @@ void stop_acquisition_locked(int slot_id) {
 }
 
 } // namespace
+
+bool nothing_copied_from_failed_stream(int copied) {
+    return copied == 0 && state().stream_failed;
+}
 
 // Readers blocked now or later return at once, without a packet.
 void signal_exit_to_readers() {
@@ -300,7 +318,7 @@ NP_ErrorCode NP_APIC readElectrodeData(int, int portID, int, struct electrodePac
             std::memcpy(&packets[i], packet, sizeof(electrodePacket));
         if (!packet || s.stop_main_pump) {
             *actualAmount = i;
-            return SUCCESS;
+            return nothing_copied_from_failed_stream(i) ? IO_ERROR : SUCCESS;
         }
         queue.pop_packet();
     }
@@ -351,7 +369,7 @@ NP_ErrorCode NP_APIC ADC_readPackets(int, struct PacketInfo* pckinfo, int16_t* d
             converter->read_sample_packet_to_buffer(data + RHD_SAMPLES_PER_PACKET * i, &pckinfo[i].Status);
         if (!copied || converter->exit_signalled() || s.stop_main_pump) {
             *packetsread = copied ? i + 1 : i;
-            return SUCCESS;
+            return nothing_copied_from_failed_stream(*packetsread) ? IO_ERROR : SUCCESS;
         }
     }
     *packetsread = packetcount;

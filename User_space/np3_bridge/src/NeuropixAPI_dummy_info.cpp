@@ -190,6 +190,8 @@ const char* NP_APIC getErrorMessage(NP_ErrorCode code) {
         return "NOTSUPPORTED";
     case NOTIMPLEMENTED:
         return "NOTIMPLEMENTED";
+    case IO_ERROR:
+        return "IO_ERROR";
     default:
         return "error code not used by this adapter";
     }

@@ -67,6 +67,9 @@ struct Adapter_State {
     bool data_path_used = false;
     // closeBS has closed what openBS opened (a further closeBS has nothing to do).
     bool closed_after_open = false;
+    // The hardware stream failed during the current run: reads that find nothing answer
+    // IO_ERROR until the next start or openBS.
+    std::atomic<bool> stream_failed{false};
 
     std::mutex converters_mutex;
     std::array<std::shared_ptr<NP_Converter>, API_PORT_COUNT> np_converters;
@@ -143,6 +146,9 @@ NP_ErrorCode not_supported(const char* function);
 void stop_pump_thread(int slot_id, bool log_waits);
 // How long stop_pump_thread waits (tests shorten it).
 MURA_EXPORT void set_pump_stop_timeout(std::chrono::milliseconds timeout);
+
+// A read that copied nothing because the device stream failed (it answers IO_ERROR).
+bool nothing_copied_from_failed_stream(int copied);
 
 // Makes every reader of the current converters return at once, now and later.
 void signal_exit_to_readers();

@@ -78,6 +78,12 @@ void forget_ports() {
         link_up = false;
 }
 
+// Each failing step of openBS says what failed; the host only sees the code.
+NP_ErrorCode open_failed(const char* why) {
+    logging::error("openBS : %s", why);
+    return Neuropixels::VERSION_MISMATCH;
+}
+
 NP_ErrorCode open_basestation(int slot_id) {
     Adapter_State& s = state();
     logging::info("slotID : %d", slot_id);
@@ -99,17 +105,24 @@ NP_ErrorCode open_basestation(int slot_id) {
     take_library();
     release_library(std::move(previous));
     if (!library)
-        return Neuropixels::VERSION_MISMATCH;
+        return open_failed("the device could not be created");
     install_library(library);
     s.closed_after_open = false;
-    if (!library->open() || !library->check_and_switch_firmware_if_nec(true) || !library->pre_init(true))
-        return Neuropixels::VERSION_MISMATCH;
+    s.stream_failed = false;
+    if (!library->open())
+        return open_failed("the device does not open");
+    if (!library->check_and_switch_firmware_if_nec(true))
+        return open_failed("the FPGA design could not be checked or switched");
+    if (!library->pre_init(true))
+        return open_failed("the ports could not be powered up");
     s.stop_main_pump = false;
     install_converters(*library);
     if (library->is_in_simulation_mode()) {
         const auto source = read_marker_file(SIMULATION_MARKER);
-        if (!source || !library->prepare_for_simulation_streaming(*source))
-            return Neuropixels::VERSION_MISMATCH;
+        if (!source)
+            return open_failed("the simulation marker names no readable recording");
+        if (!library->prepare_for_simulation_streaming(*source))
+            return open_failed("the simulation recording could not be opened");
     } else {
         library->prepare_for_streaming();
     }
