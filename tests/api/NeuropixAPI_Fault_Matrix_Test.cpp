@@ -8,6 +8,7 @@
 
 #include "Api_Fixture.h"
 #include "C_Stream_Synthesizer.h"
+#include "M_I2C_Over_GSML.h"
 #include "Packet_Expectations.h"
 
 #include <gtest/gtest.h>
@@ -25,15 +26,6 @@ using test_support::expected_packets;
 using test_support::Log_Capture;
 using test_support::Stdout_Capture;
 using Packets = std::vector<std::unique_ptr<electrodePacket>>;
-
-// The devices behind a headstage's I2C tunnel, by bus address.
-namespace i2c_device {
-constexpr uint8_t SERIALIZER = 0x80;
-constexpr uint8_t DESERIALIZER = 0x90;
-constexpr uint8_t PROBE = 0xE0;
-constexpr uint8_t PROBE_EEPROM = 0xA0;
-constexpr uint8_t HEADSTAGE_EEPROM = 0xA4;
-} // namespace i2c_device
 
 // No call may take longer than the longest wait the library documents (the pump stop limit).
 constexpr auto CALL_LIMIT = std::chrono::seconds(30);
