@@ -109,7 +109,7 @@ protected:
     }
 
     synth::Synth_Settings settings;
-    NP_ErrorCode last_read_result = SUCCESS;
+    std::atomic<NP_ErrorCode> last_read_result{SUCCESS};
 };
 
 TEST_F(ApiFaultMatrix, EachI2CDeviceThatDoesNotAcknowledgeFailsTheCallsThatNeedIt) {
