@@ -63,7 +63,7 @@ constexpr uint32_t SUPER_FRAMES_PER_PACKET = 12;
 
 struct Options {
     double data_seconds = 20;
-    uint64_t recording_ticks = 5376;
+    uint64_t recording_ticks = 1344;
     uint32_t rhd_streams = 2;
     uint32_t max_queued = 2;
     bool realtime = false;
@@ -116,12 +116,13 @@ double peak_resident_mib() {
 }
 #endif
 
-// The recording is looped. Its length keeps every count exact across the seam: a multiple of
-// 256 ticks keeps the 8-bit row counters continuous, of 12 super frames ends it on a whole
-// electrode packet, and of 7 ticks ends the RHD words (92 per frame with two streams) on a whole
-// row whatever the stream count. The probes' frame counters restart, which the decoder reports once per loop.
+// The recording is looped. Its length keeps every count exact across the seam: a multiple of 12
+// super frames ends it on a whole electrode packet, and of 7 ticks ends the RHD words (92 per
+// frame with two streams) on a whole row whatever the stream count. At the seam the probes'
+// frame counters restart and the row counters jump, which the decoder reports once per loop and
+// which costs no data.
 uint64_t whole_recording_ticks(uint64_t wanted) {
-    constexpr uint64_t step = 256 * 3 * 7;
+    constexpr uint64_t step = 12 * 7;
     return std::max<uint64_t>(step, (wanted + step - 1) / step * step);
 }
 
@@ -132,7 +133,18 @@ std::shared_ptr<const std::vector<uint8_t>> make_recording(const Options& option
     settings.rhd_stream_count = options.rhd_streams;
     settings.content.np_content = synth::Np_Content::neural;
     synth::C_Stream_Synthesizer synthesizer(settings);
-    return std::make_shared<const std::vector<uint8_t>>(synthesizer.next_ticks(options.recording_ticks));
+    // Built in place in a buffer of the final size (a growing vector would hold two copies at
+    // once, more than the whole pipeline needs).
+    const uint64_t rhd_rows_per_tick = demux::RHD_Frame::word_count(options.rhd_streams) / 7 + 1;
+    auto recording = std::make_shared<std::vector<uint8_t>>();
+    recording->reserve(options.recording_ticks * (4 * 65 + rhd_rows_per_tick) * 16);
+    constexpr uint64_t CHUNK_TICKS = 256;
+    for (uint64_t tick = 0; tick < options.recording_ticks; tick += CHUNK_TICKS) {
+        const std::vector<uint8_t> chunk =
+            synthesizer.next_ticks(std::min(CHUNK_TICKS, options.recording_ticks - tick));
+        recording->insert(recording->end(), chunk.begin(), chunk.end());
+    }
+    return recording;
 }
 
 // A gain calibration file with a different factor per electrode and gain, near 1.
@@ -581,7 +593,7 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0.1, 3600.0));
     uint64_t wanted_ticks = options.recording_ticks;
     app.add_option("--recording-ticks", wanted_ticks,
-                   "super frames in the looped synthesized recording (rounded up to a multiple of 5376)")
+                   "super frames in the looped synthesized recording (rounded up to a multiple of 84)")
         ->check(CLI::Range(1, 300000));
     app.add_option("--rhd-streams", options.rhd_streams, "RHD data streams per frame")
         ->check(CLI::Range(0, 32));

@@ -65,6 +65,24 @@ public:
         return front ? front->get() : nullptr;
     }
 
+    // Same as push_packet, but the packet moves into the queue instead of being copied: its
+    // storage trades places with the free slot's, so `packet` comes back holding that slot's
+    // earlier packet (or a zeroed one). Unchanged when the packet is dropped.
+    bool push_packet_by_swap(std::unique_ptr<Packet>& packet) {
+        std::unique_ptr<Packet>* slot = m_ring.reserve_back();
+        if (slot == nullptr) {
+            m_dropped.fetch_add(1, std::memory_order_relaxed);
+            if (m_overflow_counter.fetch_add(1) == 0)
+                logging::info(m_texts.overflow_message);
+            return false;
+        }
+        if (!*slot)
+            *slot = std::make_unique<Packet>();
+        slot->swap(packet);
+        m_ring.publish_back();
+        return true;
+    }
+
     // A host's block read: waits until `count` packets are queued (or exit is signalled, a
     // wake-up interrupts the wait, or reads do not block), then copies up to `count` front
     // packets out in place and removes them together; the producer is woken once per batch
