@@ -67,6 +67,7 @@ struct Options {
     uint32_t rhd_streams = 2;
     uint32_t max_queued = 2;
     bool realtime = false;
+    unsigned busy_threads = std::max(1u, std::thread::hardware_concurrency());
     bool gain_calibration = true;
 };
 
@@ -409,9 +410,8 @@ void run_unpaced(const Options& options, std::shared_ptr<const std::vector<uint8
 // One spinning thread per core, at normal priority, as a busy host application would run.
 class Competing_Load {
 public:
-    Competing_Load() {
-        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-        for (unsigned i = 0; i < cores; ++i)
+    explicit Competing_Load(unsigned threads) {
+        for (unsigned i = 0; i < threads; ++i)
             m_threads.emplace_back([this] {
                 volatile uint64_t work = 0;
                 while (!m_stop.load(std::memory_order_relaxed))
@@ -476,7 +476,7 @@ void run_realtime(const Options& options, std::shared_ptr<const std::vector<uint
         }
     });
 
-    Competing_Load load;
+    Competing_Load load(options.busy_threads);
     const double cpu_start = cpu_seconds();
     const auto start = Clock::now();
     paced->trigger();
@@ -565,7 +565,7 @@ void report_realtime(const Options& options, const Run_Result& result) {
         max_fill = std::max(max_fill, fill.load());
     std::cout << fmt::format("pipeline             : 4 NP probes + RHD ({} streams) at the box's real rate, "
                              "gain filters, host-style readers, {} competing busy threads\n",
-                             options.rhd_streams, std::max(1u, std::thread::hardware_concurrency()));
+                             options.rhd_streams, options.busy_threads);
     std::cout << fmt::format("data                 : {:.2f} s ({:.1f} MB)\n", result.data_seconds,
                              result.bytes / 1e6);
     uint64_t np_packets = 0;
@@ -602,6 +602,9 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 10000));
     app.add_flag("--realtime", options.realtime,
                  "pace the box at its real rate, read as a host does, with a busy thread per core");
+    app.add_option("--busy-threads", options.busy_threads,
+                   "competing busy threads in --realtime (default: one per core)")
+        ->check(CLI::Range(0, 64));
     bool no_gain = false;
     app.add_flag("--no-gain-calibration", no_gain, "leave the gain filters without a calibration file");
     CLI11_PARSE(app, argc, argv);
