@@ -300,6 +300,33 @@ TEST_F(MainDemux, ListenerFailureLosesTheRestOfThatBufferOnly) {
     EXPECT_EQ(throwing->ap().size(), 1792u);
 }
 
+// A row lost in the middle of a super frame costs that super frame only: collection resumes at
+// the next super-frame start, every later block is exact, and the loss is counted.
+TEST_F(MainDemux, LostRowCostsOnlyTheSuperFrameItTouched) {
+    constexpr uint64_t LOST_SUPER_FRAME = 100;
+    synth::Synth_Settings settings = one_port(1);
+    settings.faults = {{synth::Fault_Kind::lost_row, 1, LOST_SUPER_FRAME * 65 + 30}};
+    synth::C_Stream_Synthesizer synthesizer(settings);
+    Stdout_Capture out;
+    Stderr_Capture err;
+    start();
+    // Two full buffers of 1,792 super frames besides the lost one, and the row that hands over
+    // the second.
+    push(synthesizer.next_ticks(2 * 1792 + 2));
+    finish();
+    EXPECT_EQ(demux.get_super_frames_lost(1), 1u);
+    EXPECT_EQ(demux.get_total_super_frames_lost(), 1u);
+    EXPECT_EQ(occurrences(err.take(), "Super frame align failure"), 0u);
+    const auto blocks = recorders[1]->ap();
+    ASSERT_EQ(blocks.size(), 2u * 1792);
+    const auto& content = synthesizer.content();
+    for (uint64_t n = 0; n < blocks.size(); ++n) {
+        const uint64_t super_frame = n < LOST_SUPER_FRAME ? n : n + 1;
+        for (uint32_t channel = 0; channel < 384; ++channel)
+            ASSERT_EQ(blocks[n][channel], content.ap_value(1, super_frame, channel)) << n << " " << channel;
+    }
+}
+
 TEST_F(MainDemux, RhdRowsAreReassembledIntoFrames) {
     synth::Synth_Settings settings;
     settings.np_ports = {};

@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include <cstdio>
+
 #if !defined(_WIN32)
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -68,6 +70,37 @@ void C_Acquisition_Status::count_adc_packets(int count) {
 void C_Acquisition_Status::count_drop_report() {
     if (m_acquiring)
         m_drop_reports.fetch_add(1, std::memory_order_relaxed);
+}
+
+void C_Acquisition_Status::record_loss_report(std::string_view text) {
+    const std::string line(text);
+    int port = 0;
+    unsigned long long dropped = 0;
+    unsigned long long super_frames = 0;
+    if (std::sscanf(line.c_str(),
+                    "Data lost on port %d : %llu packets dropped at the queue, %llu super frames dropped",
+                    &port, &dropped, &super_frames) == 3 &&
+        port >= 1 && port <= static_cast<int>(m_counters.size())) {
+        m_counters[static_cast<size_t>(port - 1)].dropped = dropped;
+        m_counters[static_cast<size_t>(port - 1)].super_frames_lost = super_frames;
+        m_exact_losses_known = true;
+    } else if (std::sscanf(line.c_str(), "ADC packets dropped at the queue : %llu", &dropped) == 1) {
+        m_adc_dropped = dropped;
+    }
+}
+
+uint64_t C_Acquisition_Status::np_packets_dropped() const {
+    uint64_t total = 0;
+    for (const auto& counters : m_counters)
+        total += counters.dropped.load();
+    return total;
+}
+
+uint64_t C_Acquisition_Status::super_frames_lost() const {
+    uint64_t total = 0;
+    for (const auto& counters : m_counters)
+        total += counters.super_frames_lost.load();
+    return total;
 }
 
 uint64_t C_Acquisition_Status::packets(int port) const {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -20,7 +21,9 @@ namespace Selvan::MURA::acquire {
 //
 // Lost packets are those the library's output queues dropped because they were full. The
 // library reports a drop once per 256 (its "MT_NP_PXI_Queue overflow" line, shared by every
-// queue), so the count shown is the least number the reports prove.
+// queue), so the count shown while acquiring is the least number the reports prove. At the stop
+// the library logs the exact figures per port (packets dropped at its queue, super frames
+// dropped after rows lost on the way) and for the ADC queue; the summary shows those.
 class C_Acquisition_Status {
 public:
     static constexpr int FIFO_DEPTH = 500;
@@ -34,6 +37,8 @@ public:
     void record_fifo_state(int port, int available);
     void count_adc_packets(int count);
     void count_drop_report();
+    // Parses the library's exact loss lines; other texts are ignored.
+    void record_loss_report(std::string_view text);
 
     // Starts the clock and the display; stop ends the display with a last line. Drops are
     // counted only in between: after the stop, data still in flight meets queues that nobody
@@ -45,6 +50,10 @@ public:
     int fifo_peak(int port) const;
     uint64_t adc_packets() const { return m_adc_packets; }
     uint64_t lost_at_least() const;
+    bool exact_losses_known() const { return m_exact_losses_known; }
+    uint64_t np_packets_dropped() const;
+    uint64_t adc_packets_dropped() const { return m_adc_dropped; }
+    uint64_t super_frames_lost() const;
     double elapsed_seconds() const;
 
     // The line as it stands, for `seconds` since the previous one.
@@ -56,6 +65,8 @@ private:
         std::atomic<int> fifo{0};
         std::atomic<int> fifo_peak{0};
         uint64_t packets_at_last_line = 0;
+        std::atomic<uint64_t> dropped{0};
+        std::atomic<uint64_t> super_frames_lost{0};
     };
 
     void run();
@@ -65,6 +76,8 @@ private:
     std::array<Port_Counters, 4> m_counters;
     std::atomic<uint64_t> m_adc_packets{0};
     std::atomic<uint64_t> m_drop_reports{0};
+    std::atomic<uint64_t> m_adc_dropped{0};
+    std::atomic<bool> m_exact_losses_known{false};
     std::atomic<bool> m_acquiring{false};
     std::FILE* m_out;
     bool m_terminal;

@@ -191,6 +191,13 @@ void print_summary(std::FILE* out, const Options& options, const host::Host_Resu
     }
     fmt::print(out, "ADC packets: {} ({:.2f} s)\n", status.adc_packets(),
                static_cast<double>(status.adc_packets()) / C_SpikeGLX_Run::ADC_RATE);
+    if (status.exact_losses_known()) {
+        const uint64_t dropped = status.np_packets_dropped() + status.adc_packets_dropped();
+        fmt::print(
+            out, "packets lost: {} (electrode {}, ADC {} dropped at full queues); super frames lost: {}\n",
+            dropped, status.np_packets_dropped(), status.adc_packets_dropped(), status.super_frames_lost());
+        return;
+    }
     const uint64_t lost = status.lost_at_least();
     if (lost == 0)
         fmt::print(out, "packets lost: none reported by the library\n");
@@ -265,6 +272,8 @@ int run(const Options& options) {
         [&status](int, std::string_view text) {
             if (text == OVERFLOW_REPORT)
                 status.count_drop_report();
+            else
+                status.record_loss_report(text);
         },
         logging::Verbosity_INFO);
 

@@ -12,7 +12,9 @@ namespace Selvan::MURA {
 
 // The FIFO between one producer thread and one consumer thread that every queue of the data
 // path is built on: a ring of slots whose size is a power of two (positions wrap with a mask),
-// one mutex held only to move positions or a few elements, and one condition variable.
+// one mutex held only to move positions or a few elements, and one condition variable. The
+// producer signals the condition variable only when a consumer waits and has what it waits for:
+// a wake-up is a system call and a thread switch, far dearer than the element it announces.
 //
 // The producer may fill a slot in place: reserve_back hands out the slot past the back, which
 // only the producer touches until publish_back makes it the consumer's. Likewise the consumer
@@ -51,11 +53,14 @@ public:
     // Hands the reserved slot to the consumer; returns the element count after it.
     size_t publish_back() {
         size_t count;
+        bool wake;
         {
             std::lock_guard lock(m_mutex);
             count = ++m_count;
+            wake = consumer_waits_for(count);
         }
-        m_changed.notify_all();
+        if (wake)
+            m_changed.notify_all();
         return count;
     }
 
@@ -71,6 +76,7 @@ public:
     void push_range(const T* elements, size_t count) {
         if (count == 0)
             return;
+        bool wake;
         {
             std::lock_guard lock(m_mutex);
             while (m_count + count > m_slots.size())
@@ -78,8 +84,10 @@ public:
             for (size_t i = 0; i < count; ++i)
                 m_slots[position(m_count + i)] = elements[i];
             m_count += count;
+            wake = consumer_waits_for(m_count);
         }
-        m_changed.notify_all();
+        if (wake)
+            m_changed.notify_all();
     }
 
     // --- consumer ---
@@ -91,14 +99,34 @@ public:
     template <class Stop, class Read>
     auto wait_front(Stop&& stop, Read&& read) {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_count > 0 || stop(); });
+        wait_until(lock, 1, stop);
         return read(m_count > 0 ? &m_slots[m_head] : nullptr);
+    }
+
+    // Blocks until `wanted` elements are queued or `stop` holds; returns the count queued. The
+    // first `count` elements may then be read in place with at() and removed with pop_front_n.
+    template <class Stop>
+    size_t wait_for_count(size_t wanted, Stop&& stop) {
+        std::unique_lock lock(m_mutex);
+        wait_until(lock, std::max<size_t>(wanted, 1), stop);
+        return m_count;
+    }
+
+    // The element `offset` places behind the front, read in place without the lock: only the
+    // consumer calls it, for elements wait_for_count reported, and only on a bounded ring, whose
+    // slots never move (the head moves only in the consumer's own pop calls).
+    T& at(size_t offset) { return m_slots[position(offset)]; }
+
+    // Removes up to `count` front elements at once.
+    void pop_front_n(size_t count) {
+        std::lock_guard lock(m_mutex);
+        advance(std::min(count, m_count));
     }
 
     // Blocks while the ring is empty, then moves up to max_count elements out.
     size_t pop_range(T* out, size_t max_count) {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_count > 0; });
+        wait_until(lock, 1, [] { return false; });
         const size_t count = std::min(max_count, m_count);
         for (size_t i = 0; i < count; ++i)
             out[i] = std::move(m_slots[position(i)]);
@@ -145,6 +173,21 @@ public:
     }
 
 private:
+    // Waits under `lock` for `wanted` elements or `stop`, telling producers what it waits for.
+    // With two consumers waiting at once (not the design, but an API may be misused) any new
+    // element wakes them both.
+    template <class Stop>
+    void wait_until(std::unique_lock<std::mutex>& lock, size_t wanted, Stop&& stop) {
+        if (m_count >= wanted || stop())
+            return;
+        m_wanted = m_waiters++ == 0 ? wanted : 1;
+        m_changed.wait(lock, [&] { return m_count >= wanted || stop(); });
+        if (--m_waiters == 0)
+            m_wanted = 1;
+    }
+
+    bool consumer_waits_for(size_t count) const { return m_waiters > 0 && count >= m_wanted; }
+
     static size_t round_up_to_power_of_two(size_t n) {
         size_t size = 1;
         while (size < n)
@@ -175,6 +218,8 @@ private:
     size_t m_head = 0;
     size_t m_count = 0;
     size_t m_max_count;
+    size_t m_waiters = 0;
+    size_t m_wanted = 1;
 };
 
 } // namespace Selvan::MURA

@@ -179,6 +179,8 @@ public:
     uint64_t get_total_bytes_pumped() const { return m_streaming.get_total_bytes_pumped(); }
     uint32_t get_read_issue_counter() const { return m_streaming.get_read_issue_counter(); }
     demux::Async_NP_And_RHD_Demux& get_demux() { return m_streaming.get_demux(); }
+    // Super frames of an NP port (0..3) dropped because rows of them were lost on the way.
+    uint64_t get_super_frames_lost(uint32_t port) const { return m_streaming.get_super_frames_lost(port); }
     // The streaming control the streaming operations above forward to.
     C_Streaming_Control& streaming() { return m_streaming; }
 

@@ -83,6 +83,7 @@ bool C_L2_CH_Gain_Fix_Filter::load_gain_calibration_file(const char* path) {
         "Gain data loaded.\nCreating default 1:1 mapping for the shank pixels ( Bank A Selection )\n");
     for (uint32_t channel = 0; channel < CHANNEL_COUNT; ++channel)
         m_electrode_of_channel[channel] = static_cast<uint16_t>(channel);
+    settings_changed();
     const std::lock_guard lock(m_pointer_mutex);
     m_tables = std::move(tables);
     return true;
@@ -92,10 +93,12 @@ void C_L2_CH_Gain_Fix_Filter::set_channel_gains(uint32_t channel, uint16_t ap_ga
                                                 uint16_t lfp_gain_index) {
     m_ap_gain_of_channel.at(channel) = ap_gain_index;
     m_lfp_gain_of_channel.at(channel) = lfp_gain_index;
+    settings_changed();
 }
 
 void C_L2_CH_Gain_Fix_Filter::select_bank(uint32_t channel, uint16_t bank) {
     m_electrode_of_channel.at(channel) = static_cast<uint16_t>(bank * CHANNEL_COUNT + channel);
+    settings_changed();
 }
 
 void C_L2_CH_Gain_Fix_Filter::set_downstream_listener(std::weak_ptr<demux::I_L2_Demux_CH_Results> listener) {
@@ -124,29 +127,56 @@ float C_L2_CH_Gain_Fix_Filter::ap_factor(uint32_t gain_index, uint32_t electrode
     return tables ? tables->ap.at(gain_index).at(electrode) : 0.0f;
 }
 
-// A channel whose gain index or electrode has no table entry keeps its sample: an exception
-// here would end the worker thread and with it the host.
-void C_L2_CH_Gain_Fix_Filter::correct(Block& block, const Factor_Table& factors,
-                                      const Channel_Settings& gain_indices) const {
+// A channel whose gain index or electrode has no table entry keeps its sample (factor 1: a
+// 16-bit sample times 1 is exact in single precision): an exception here would end the worker
+// thread and with it the host.
+void C_L2_CH_Gain_Fix_Filter::build_channel_factors(Channel_Factors& out, const Factor_Table& factors,
+                                                    const Channel_Settings& gain_indices) {
     for (uint32_t channel = 0; channel < CHANNEL_COUNT; ++channel) {
         const uint16_t gain = gain_indices[channel].load(std::memory_order_relaxed);
         const uint16_t electrode = m_electrode_of_channel[channel].load(std::memory_order_relaxed);
-        if (gain >= GAIN_COUNT || electrode >= ELECTRODE_COUNT)
-            continue;
-        const float corrected = static_cast<float>(block[channel]) * factors[gain][electrode];
-        block[channel] = static_cast<uint16_t>(truncate_to_int32(corrected));
+        const bool known = gain < GAIN_COUNT && electrode < ELECTRODE_COUNT;
+        out[channel] = known ? factors[gain][electrode] : 1.0f;
+        // A sample is at most 65,535: with |factor| <= 32,768 every product fits an int32.
+        m_built.products_fit_int32 = m_built.products_fit_int32 && std::fabs(out[channel]) <= 32768.0f;
     }
 }
 
+void C_L2_CH_Gain_Fix_Filter::rebuild_factors(std::shared_ptr<const Gain_Tables> tables,
+                                              uint64_t generation) {
+    m_built.products_fit_int32 = true;
+    build_channel_factors(m_built.ap, tables->ap, m_ap_gain_of_channel);
+    build_channel_factors(m_built.lfp, tables->lfp, m_lfp_gain_of_channel);
+    m_built.tables = std::move(tables);
+    m_built.settings_generation = generation;
+}
+
+// The product is truncated toward zero to an int32 and its low 16 bits kept, as before.
+void C_L2_CH_Gain_Fix_Filter::correct(Block& block, const Channel_Factors& factors) const {
+    if (m_built.products_fit_int32) {
+        for (uint32_t channel = 0; channel < CHANNEL_COUNT; ++channel)
+            block[channel] = static_cast<uint16_t>(
+                static_cast<int32_t>(static_cast<float>(block[channel]) * factors[channel]));
+        return;
+    }
+    for (uint32_t channel = 0; channel < CHANNEL_COUNT; ++channel)
+        block[channel] =
+            static_cast<uint16_t>(truncate_to_int32(static_cast<float>(block[channel]) * factors[channel]));
+}
+
 void C_L2_CH_Gain_Fix_Filter::publish(Block& block, bool ap) {
-    const auto [listener, tables] = current_targets();
+    auto [listener, tables] = current_targets();
     if (!listener) {
         console::out(ap ? "C_L2_CH_Gain_Fix_Filter has no ap listener\n"
                         : "C_L2_CH_Gain_Fix_Filter has no lp listener\n");
         return;
     }
-    if (tables)
-        correct(block, ap ? tables->ap : tables->lfp, ap ? m_ap_gain_of_channel : m_lfp_gain_of_channel);
+    if (tables) {
+        const uint64_t generation = m_settings_generation.load(std::memory_order_acquire);
+        if (tables != m_built.tables || generation != m_built.settings_generation)
+            rebuild_factors(std::move(tables), generation);
+        correct(block, ap ? m_built.ap : m_built.lfp);
+    }
     if (ap)
         listener->publish_ap_ch_data(block);
     else

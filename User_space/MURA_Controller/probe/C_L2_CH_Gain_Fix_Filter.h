@@ -19,7 +19,8 @@ namespace Selvan::MURA {
 // The correction runs on the port's worker thread while the API thread may load a file or
 // change a channel's bank or gains: a load replaces the whole table set at once (the worker
 // takes its own reference under a short lock), and the per-channel settings are single atomic
-// words, so a block never sees a torn value.
+// words, so a block never sees a torn value. The worker turns tables and settings into one
+// factor per channel, rebuilt only when one of them changed: per sample that leaves one multiply.
 class MURA_EXPORT C_L2_CH_Gain_Fix_Filter : public demux::I_L2_Demux_CH_Results {
 public:
     static constexpr uint32_t CHANNEL_COUNT = 384;
@@ -54,7 +55,21 @@ private:
     };
     using Channel_Settings = std::array<std::atomic<uint16_t>, CHANNEL_COUNT>;
 
-    void correct(Block& block, const Factor_Table& factors, const Channel_Settings& gain_indices) const;
+    using Channel_Factors = std::array<float, CHANNEL_COUNT>;
+    // The worker's factors per channel and what they were built from (worker thread only).
+    struct Built_Factors {
+        std::shared_ptr<const Gain_Tables> tables;
+        uint64_t settings_generation = 0;
+        Channel_Factors ap{};
+        Channel_Factors lfp{};
+        bool products_fit_int32 = true;
+    };
+
+    void rebuild_factors(std::shared_ptr<const Gain_Tables> tables, uint64_t generation);
+    void build_channel_factors(Channel_Factors& out, const Factor_Table& factors,
+                               const Channel_Settings& gain_indices);
+    void correct(Block& block, const Channel_Factors& factors) const;
+    void settings_changed() { m_settings_generation.fetch_add(1, std::memory_order_release); }
     void publish(Block& block, bool ap);
     std::shared_ptr<const Gain_Tables> current_tables() const;
     struct Block_Targets {
@@ -69,6 +84,8 @@ private:
     std::array<std::atomic<uint16_t>, CHANNEL_COUNT> m_electrode_of_channel{};
     Channel_Settings m_ap_gain_of_channel{};
     Channel_Settings m_lfp_gain_of_channel{};
+    std::atomic<uint64_t> m_settings_generation{1};
+    Built_Factors m_built;
 };
 
 } // namespace Selvan::MURA

@@ -351,6 +351,7 @@ void C_Streaming_Control::stop_main_demux_thread() {
         logging::error("The main demux thread did not finish within %d ms; it is left running",
                        static_cast<int>(m_demux_finish_timeout.count()));
         m_main_demux_thread->detach();
+        keep_super_frames_lost();
         abandon(std::move(m_demux));
         m_demux = std::make_unique<demux::Async_NP_And_RHD_Demux>();
     } else {
@@ -369,6 +370,7 @@ void C_Streaming_Control::renew_data_path() {
     const std::weak_ptr<demux::I_RHD_Frame_Listener> rhd_listener = m_demux->get_RHD_Results_Listener();
     const uint32_t rhd_streams = m_demux->get_enabled_RHD_stream_count();
     stop_main_demux_thread();
+    keep_super_frames_lost();
     m_demux = std::make_unique<demux::Async_NP_And_RHD_Demux>();
     for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
         m_demux->set_L2_CH_Results_Listener(np_listeners[port], port);
@@ -376,6 +378,15 @@ void C_Streaming_Control::renew_data_path() {
     m_demux->set_enabled_RHD_stream_count(rhd_streams);
     start_main_demux_thread();
     m_partial_row_length = 0;
+}
+
+uint64_t C_Streaming_Control::get_super_frames_lost(uint32_t port) const {
+    return port < NP_PORT_COUNT ? m_super_frames_lost_before[port] + m_demux->get_super_frames_lost(port) : 0;
+}
+
+void C_Streaming_Control::keep_super_frames_lost() {
+    for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
+        m_super_frames_lost_before[port] += m_demux->get_super_frames_lost(port);
 }
 
 // Polls in real time, briefly, so that a shutdown costs only what the demux needs; a line is

@@ -106,6 +106,9 @@ public:
     uint64_t get_total_bytes_pumped() const { return m_total_bytes_pumped; }
     uint32_t get_read_issue_counter() const { return m_read_issue_counter; }
     demux::Async_NP_And_RHD_Demux& get_demux() { return *m_demux; }
+    // Super frames of the port the demultiplexer dropped after lost rows, over every data path
+    // this object has run.
+    uint64_t get_super_frames_lost(uint32_t port) const;
 
 private:
     bool pump_hw_data_to_demux();
@@ -113,6 +116,7 @@ private:
     void start_main_demux_thread();
     void push_whole_rows(const uint8_t* bytes, uint32_t count);
     bool wait_for_demux_to_finish();
+    void keep_super_frames_lost();
 
     struct Aligned_Free {
         void operator()(uint8_t* buffer) const;
@@ -124,6 +128,8 @@ private:
     std::mutex& m_control_word_lock;
     // Held on the heap so that a demux thread that never finishes can be left running on it.
     std::unique_ptr<demux::Async_NP_And_RHD_Demux> m_demux;
+    // What the demultiplexers replaced so far had counted.
+    std::array<uint64_t, NP_PORT_COUNT> m_super_frames_lost_before{};
     std::unique_ptr<std::thread> m_main_demux_thread;
     bool m_main_demux_thread_started = false;
     std::unique_ptr<uint8_t[], Aligned_Free> m_page_aligned_recv_buffer;

@@ -1,6 +1,7 @@
 #include "CP_L1_ADC_TO_Channel.h"
 
 #include "Console.h"
+#include "Main_mux_transfer_buffer_wrapper.h"
 
 namespace Selvan::MURA::demux {
 namespace {
@@ -8,12 +9,30 @@ namespace {
 constexpr uint32_t COUNTER_HIGH_ELEMENT = 33;
 constexpr uint32_t COUNTER_LOW_ELEMENT = 34;
 constexpr uint32_t TWO_PART_COUNTER_MAX = 0xFFFFF;
+constexpr uint16_t SAMPLE_MASK = 0x3FF;
+// The rows' words that hold elements 33 and 34 (element e is word 7 (e mod 5) + e / 5).
+constexpr uint32_t COUNTER_HIGH_WORD = 7 * (COUNTER_HIGH_ELEMENT % 5) + COUNTER_HIGH_ELEMENT / 5;
+constexpr uint32_t COUNTER_LOW_WORD = 7 * (COUNTER_LOW_ELEMENT % 5) + COUNTER_LOW_ELEMENT / 5;
 
 } // namespace
 
 void CP_L1_ADC_TO_Channel::publish_adc_data(const ADC_Frame& adc) {
-    check_frame_number_continuity(adc);
-    const uint64_t position = extend_frame_counter(adc);
+    check_frame_number_continuity(adc[COUNTER_HIGH_ELEMENT], adc[COUNTER_LOW_ELEMENT]);
+    place(adc, extend_frame_counter(adc[COUNTER_HIGH_ELEMENT], adc[COUNTER_LOW_ELEMENT]));
+    ++m_published_frame_count;
+}
+
+// Element e of the frame is word 7 (e mod 5) + e / 5 of its rows.
+bool CP_L1_ADC_TO_Channel::publish_psb_frame(const uint8_t* rows) {
+    const uint16_t high = read_word(rows + 2 * COUNTER_HIGH_WORD) & SAMPLE_MASK;
+    const uint16_t low = read_word(rows + 2 * COUNTER_LOW_WORD) & SAMPLE_MASK;
+    check_frame_number_continuity(high, low);
+    place_from_rows(rows, extend_frame_counter(high, low));
+    ++m_published_frame_count;
+    return true;
+}
+
+void CP_L1_ADC_TO_Channel::place(const ADC_Frame& adc, uint64_t position) {
     const uint32_t frame_in_super_frame = static_cast<uint32_t>(position % FRAMES_PER_SUPER_FRAME);
     if (frame_in_super_frame == 0) {
         const uint32_t lfp_slot = static_cast<uint32_t>((position / FRAMES_PER_SUPER_FRAME) % SLOTS);
@@ -21,27 +40,48 @@ void CP_L1_ADC_TO_Channel::publish_adc_data(const ADC_Frame& adc) {
     } else {
         place_ap_frame(adc, frame_in_super_frame - 1);
     }
-    ++m_published_frame_count;
 }
 
-void CP_L1_ADC_TO_Channel::check_frame_number_continuity(const ADC_Frame& adc) {
-    const uint32_t counter = adc[COUNTER_HIGH_ELEMENT] * 1024u + adc[COUNTER_LOW_ELEMENT];
+// The frame's 32 samples go from the rows straight to their channels: sample s is word
+// 7 (s mod 5) + s / 5, and goes to channel_of(slot, s).
+void CP_L1_ADC_TO_Channel::place_from_rows(const uint8_t* rows, uint64_t position) {
+    static constexpr auto word_of_sample = [] {
+        std::array<uint8_t, SAMPLES_PER_FRAME> words{};
+        for (uint32_t sample = 0; sample < SAMPLES_PER_FRAME; ++sample)
+            words[sample] = static_cast<uint8_t>(7 * (sample % 5) + sample / 5);
+        return words;
+    }();
+    const uint32_t frame_in_super_frame = static_cast<uint32_t>(position % FRAMES_PER_SUPER_FRAME);
+    const bool lfp = frame_in_super_frame == 0;
+    const uint32_t slot =
+        lfp ? static_cast<uint32_t>((position / FRAMES_PER_SUPER_FRAME) % SLOTS) : frame_in_super_frame - 1;
+    uint16_t* pair = (lfp ? m_lfp_block : m_ap_block).data() + 2 * slot;
+    for (uint32_t k = 0; k < SAMPLES_PER_FRAME / 2; ++k) {
+        pair[24 * k] = read_word(rows + 2 * word_of_sample[2 * k]) & SAMPLE_MASK;
+        pair[24 * k + 1] = read_word(rows + 2 * word_of_sample[2 * k + 1]) & SAMPLE_MASK;
+    }
+    if (slot == SLOTS - 1)
+        publish_block(!lfp);
+}
+
+void CP_L1_ADC_TO_Channel::check_frame_number_continuity(uint16_t high, uint16_t low) {
+    const uint32_t counter = high * 1024u + low;
     if (counter != m_prev_two_part_counter + 1) {
         if (counter == 0 && m_prev_two_part_counter == TWO_PART_COUNTER_MAX)
             console::out("frame_number rolled : {}, prev count : {}\n", counter, m_prev_two_part_counter);
         else
             console::err("check_frame_number_continuity failed, current counter (two part) : {} {}, prev "
                          "counter : {}\n",
-                         adc[COUNTER_HIGH_ELEMENT], adc[COUNTER_LOW_ELEMENT], m_prev_two_part_counter);
+                         high, low, m_prev_two_part_counter);
     }
     m_prev_two_part_counter = counter;
 }
 
 // Extends the 20-bit frame counter by counting its roll-overs. Messages name the 32-bit
 // extended counter; the returned position is the same count without the 32-bit wrap.
-uint64_t CP_L1_ADC_TO_Channel::extend_frame_counter(const ADC_Frame& adc) {
-    const uint16_t high_word = adc[COUNTER_HIGH_ELEMENT] & 0x3FF;
-    const uint32_t low20 = high_word * 1024u + (adc[COUNTER_LOW_ELEMENT] & 0x3FF);
+uint64_t CP_L1_ADC_TO_Channel::extend_frame_counter(uint16_t high, uint16_t low) {
+    const uint16_t high_word = high & 0x3FF;
+    const uint32_t low20 = high_word * 1024u + (low & 0x3FF);
     if (high_word == 0 && m_prev_counter_high_word == 1023) {
         console::out("Incrementing m_three_word_counter_high_part\n");
         m_three_word_counter_high_part.fetch_add(1, std::memory_order_relaxed);
@@ -57,26 +97,36 @@ uint64_t CP_L1_ADC_TO_Channel::extend_frame_counter(const ADC_Frame& adc) {
     return (m_position_high_part.load(std::memory_order_relaxed) << 20) + low20;
 }
 
+// Sample pairs 2k, 2k + 1 go to channels 2 slot + 24 k and the one after it (channel_of).
+void CP_L1_ADC_TO_Channel::scatter_frame(const ADC_Frame& adc, uint32_t slot, Channel_Block& block) {
+    uint16_t* pair = block.data() + 2 * slot;
+    for (uint32_t k = 0; k < SAMPLES_PER_FRAME / 2; ++k) {
+        pair[24 * k] = adc[2 * k];
+        pair[24 * k + 1] = adc[2 * k + 1];
+    }
+}
+
 void CP_L1_ADC_TO_Channel::place_ap_frame(const ADC_Frame& adc, uint32_t slot) {
-    for (uint32_t sample = 0; sample < SAMPLES_PER_FRAME; ++sample)
-        m_ap_block[channel_of(slot, sample)] = adc[sample];
-    if (slot != SLOTS - 1)
-        return;
-    if (auto listener = m_l2_listener.lock())
-        listener->publish_ap_ch_data(m_ap_block);
-    else
-        console::err("publish_ap_ch_data destination it not alive\n");
+    scatter_frame(adc, slot, m_ap_block);
+    if (slot == SLOTS - 1)
+        publish_block(true);
 }
 
 void CP_L1_ADC_TO_Channel::place_lfp_frame(const ADC_Frame& adc, uint32_t slot) {
-    for (uint32_t sample = 0; sample < SAMPLES_PER_FRAME; ++sample)
-        m_lfp_block[channel_of(slot, sample)] = adc[sample];
-    if (slot != SLOTS - 1)
-        return;
-    if (auto listener = m_l2_listener.lock())
-        listener->publish_lp_ch_data(m_lfp_block);
+    scatter_frame(adc, slot, m_lfp_block);
+    if (slot == SLOTS - 1)
+        publish_block(false);
+}
+
+void CP_L1_ADC_TO_Channel::publish_block(bool ap) {
+    const auto listener = m_l2_listener.lock();
+    if (!listener)
+        console::err(ap ? "publish_ap_ch_data destination it not alive\n"
+                        : "publish_lp_ch_data destination it not alive\n");
+    else if (ap)
+        listener->publish_ap_ch_data(m_ap_block);
     else
-        console::err("publish_lp_ch_data destination it not alive\n");
+        listener->publish_lp_ch_data(m_lfp_block);
 }
 
 void CP_L1_ADC_TO_Channel::reset_and_resync_counters() {

@@ -28,6 +28,7 @@ public:
     }
 
     void publish_adc_data(const ADC_Frame& adc) override;
+    bool publish_psb_frame(const uint8_t* rows) override;
     void reset_and_resync_counters() override;
 
     void set_l2_ch_result_listener(std::weak_ptr<I_L2_Demux_CH_Results> listener);
@@ -40,8 +41,12 @@ public:
     void preset_frame_counter(uint64_t last_extended_counter);
 
 private:
-    void check_frame_number_continuity(const ADC_Frame& adc);
-    uint64_t extend_frame_counter(const ADC_Frame& adc);
+    void place(const ADC_Frame& adc, uint64_t position);
+    void place_from_rows(const uint8_t* rows, uint64_t position);
+    void check_frame_number_continuity(uint16_t high, uint16_t low);
+    uint64_t extend_frame_counter(uint16_t high, uint16_t low);
+    void publish_block(bool ap);
+    static void scatter_frame(const ADC_Frame& adc, uint32_t slot, Channel_Block& block);
     void place_ap_frame(const ADC_Frame& adc, uint32_t slot);
     void place_lfp_frame(const ADC_Frame& adc, uint32_t slot);
 

@@ -71,6 +71,12 @@ void Async_NP_And_RHD_Demux::poison_queue() {
     enqueue_transfer_buffer(std::move(poison));
 }
 
+void Async_NP_And_RHD_Demux::push_end_of_data() {
+    std::unique_ptr<Main_mux_transfer_buffer_wrapper> marker = m_main_demux_queue.acquire();
+    marker->length = Main_mux_transfer_buffer_wrapper::END_OF_DATA;
+    enqueue_transfer_buffer(std::move(marker));
+}
+
 // Once run() has ended nothing takes buffers from the queue any more; keeping them would only
 // grow memory without bound while a pump goes on.
 void Async_NP_And_RHD_Demux::enqueue_transfer_buffer(
@@ -122,6 +128,12 @@ void Async_NP_And_RHD_Demux::run() {
 
 void Async_NP_And_RHD_Demux::process_one_transfer_buffer() {
     const Main_mux_transfer_buffer_wrapper& buffer = m_main_demux_queue.wait_front();
+    if (buffer.length == Main_mux_transfer_buffer_wrapper::END_OF_DATA) {
+        for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
+            hand_over_whole_super_frames(port);
+        m_main_demux_queue.pop_front();
+        return;
+    }
     if (m_processed_count.fetch_add(1) == 0)
         console::out("Elements in main demux queue: {}, packet size : {}\n", m_main_demux_queue.size(),
                      buffer.length);
@@ -157,10 +169,19 @@ void Async_NP_And_RHD_Demux::process_rows(const Main_mux_transfer_buffer_wrapper
         if (row_marker(bytes) != ROW_MARKER)
             break;
         const uint8_t id = bytes[0] & 0x0F;
-        if (id <= RHD_STREAM_ID)
-            check_row_counter(id, bytes[1], row_index);
+        const bool continuous = id > RHD_STREAM_ID || check_row_counter(id, bytes[1], row_index);
         if (id < NP_PORT_COUNT) {
-            np_rows[id] += accept_np_row(id, bytes);
+            // Nearly every row continues a port's super frame in a buffer with room left.
+            NP_Accumulation_Buffer& accumulation = *m_accumulation_buffers[id];
+            const Port_Sync& sync = m_port_sync[id];
+            if (continuous && !sync.gap_in_super_frame && !sync.resyncing && accumulation.used != 0 &&
+                accumulation.used != NP_Accumulation_Buffer::CAPACITY) {
+                std::memcpy(accumulation.payload + accumulation.used, bytes + 2, ROW_PAYLOAD_BYTES);
+                accumulation.used += ROW_PAYLOAD_BYTES;
+                ++np_rows[id];
+            } else {
+                np_rows[id] += accept_np_row(id, bytes, continuous);
+            }
         } else if (id == RHD_STREAM_ID) {
             stage_rhd_row(bytes);
             ++rhd_rows;
@@ -182,33 +203,81 @@ void Async_NP_And_RHD_Demux::process_rows(const Main_mux_transfer_buffer_wrapper
             row, buffer.length - row * ROW_BYTES);
 }
 
-void Async_NP_And_RHD_Demux::check_row_counter(uint8_t id, uint8_t counter, uint32_t row_index) {
-    const uint8_t last = m_last_row_counters[id];
-    if (counter != static_cast<uint8_t>(last + 1))
-        console::out(
-            "Possible demux row counter disconitinuty for demux ch : {} at row : {}, prev value : {}, "
-            "current value : {}\n",
-            id, row_index, last, counter);
-    m_last_row_counters[id] = counter;
+void Async_NP_And_RHD_Demux::report_row_counter_jump(uint8_t id, uint8_t last, uint8_t counter,
+                                                     uint32_t row_index) {
+    console::out("Possible demux row counter disconitinuty for demux ch : {} at row : {}, prev value : {}, "
+                 "current value : {}\n",
+                 id, row_index, last, counter);
 }
 
 // A full buffer is handed over when the port's next row arrives, so the buffer always ends
 // on a whole super frame. Until a port has seen a super-frame start its rows are dropped, so
 // every buffer starts on one.
-bool Async_NP_And_RHD_Demux::accept_np_row(uint32_t port, const uint8_t* row) {
+bool Async_NP_And_RHD_Demux::accept_np_row(uint32_t port, const uint8_t* row, bool continuous) {
+    const uint8_t* payload = row + 2;
+    const bool start = (read_word(payload) & NP_PSB_Raw_Data_Demuxer::SUPER_FRAME_START) != 0;
+    if (!resync_if_rows_lost(port, start, continuous))
+        return false;
     NP_Accumulation_Buffer* buffer = m_accumulation_buffers[port].get();
     if (buffer->used == NP_Accumulation_Buffer::CAPACITY) {
         hand_over_accumulation_buffer(port);
         buffer = m_accumulation_buffers[port].get();
     }
-    const uint8_t* payload = row + 2;
-    if (buffer->used != 0 || (read_word(payload) & NP_PSB_Raw_Data_Demuxer::SUPER_FRAME_START) != 0) {
+    if (buffer->used != 0 || start) {
         std::memcpy(buffer->payload + buffer->used, payload, ROW_PAYLOAD_BYTES);
         buffer->used += ROW_PAYLOAD_BYTES;
         return true;
     }
     console::out("Resync to super frame in progress. Row discarded. Demux ch : {}\n", port);
     return false;
+}
+
+// A row lost or repeated on the way shifts every later row of the port against the 65-row
+// super frames: the decoder would find no start bit where it expects one and drop the rest of
+// the accumulation buffer, and the next buffer would start just as far off. The row counter
+// tells that the stream broke; the super-frame start bit then tells where. Only the super
+// frames the break touched are dropped, and collection resumes at the next start. While the
+// counters run on without a break nothing here changes what is kept. Returns false when the
+// row is skipped.
+bool Async_NP_And_RHD_Demux::resync_if_rows_lost(uint32_t port, bool start, bool continuous) {
+    Port_Sync& sync = m_port_sync[port];
+    if (sync.resyncing) {
+        if (!start)
+            return false;
+        sync.resyncing = false;
+        sync.gap_in_super_frame = false;
+        return true;
+    }
+    const uint32_t used = m_accumulation_buffers[port]->used;
+    const uint32_t row_in_super_frame = used / ROW_PAYLOAD_BYTES % ROWS_PER_SUPER_FRAME;
+    const bool broken = !continuous || sync.gap_in_super_frame;
+    if (broken && used != 0) {
+        if (start && row_in_super_frame != 0) {
+            // The next super frame began before this one was complete: rows of it were lost.
+            drop_super_frame_rows(port, row_in_super_frame);
+        } else if (!start && row_in_super_frame == 0) {
+            // The super frame that just completed held a repeated row, or the start of the next
+            // one was lost, or both.
+            if (sync.gap_in_super_frame)
+                drop_super_frame_rows(port, ROWS_PER_SUPER_FRAME);
+            if (!continuous)
+                m_super_frames_lost[port].fetch_add(1, std::memory_order_relaxed);
+            sync.resyncing = true;
+            sync.gap_in_super_frame = false;
+            console::err(
+                "NP demux ch {} : rows lost, resynchronising at the next super frame start ({} super "
+                "frames lost so far)\n",
+                port, m_super_frames_lost[port].load(std::memory_order_relaxed));
+            return false;
+        }
+    }
+    sync.gap_in_super_frame = !start && broken;
+    return true;
+}
+
+void Async_NP_And_RHD_Demux::drop_super_frame_rows(uint32_t port, uint32_t rows) {
+    m_accumulation_buffers[port]->used -= rows * ROW_PAYLOAD_BYTES;
+    m_super_frames_lost[port].fetch_add(1, std::memory_order_relaxed);
 }
 
 // The full buffer itself moves into the worker's queue and a recycled one takes its place:
@@ -223,6 +292,21 @@ void Async_NP_And_RHD_Demux::hand_over_accumulation_buffer(uint32_t port) {
         console::out("NP worker {} element count high_water_mark : {}\n", port, count);
         raise_high_water_mark(g_np_queue_high_water_marks[port], count);
     }
+}
+
+// The rows of an incomplete super frame move to the front of the next buffer.
+void Async_NP_And_RHD_Demux::hand_over_whole_super_frames(uint32_t port) {
+    NP_Accumulation_Buffer& full = *m_accumulation_buffers[port];
+    const uint32_t tail = full.used % NP_Accumulation_Buffer::SUPER_FRAME_BYTES;
+    if (full.used == tail)
+        return;
+    full.used -= tail;
+    std::array<uint8_t, NP_Accumulation_Buffer::SUPER_FRAME_BYTES> tail_bytes;
+    std::memcpy(tail_bytes.data(), full.payload + full.used, tail);
+    hand_over_accumulation_buffer(port);
+    NP_Accumulation_Buffer& next = *m_accumulation_buffers[port];
+    std::memcpy(next.payload, tail_bytes.data(), tail);
+    next.used = tail;
 }
 
 void Async_NP_And_RHD_Demux::stage_rhd_row(const uint8_t* row) {
@@ -305,6 +389,17 @@ uint32_t Async_NP_And_RHD_Demux::get_total_processed_RHD_frame_count() const {
 
 uint32_t Async_NP_And_RHD_Demux::get_np_rows_processed(uint32_t np_index) const {
     return np_index < NP_PORT_COUNT ? m_np_rows[np_index].load() : 0;
+}
+
+uint32_t Async_NP_And_RHD_Demux::get_super_frames_lost(uint32_t np_index) const {
+    return np_index < NP_PORT_COUNT ? m_super_frames_lost[np_index].load() : 0;
+}
+
+uint32_t Async_NP_And_RHD_Demux::get_total_super_frames_lost() const {
+    uint32_t total = 0;
+    for (const auto& lost : m_super_frames_lost)
+        total += lost.load();
+    return total;
 }
 
 uint32_t Async_NP_And_RHD_Demux::get_main_queue_high_water_mark() {

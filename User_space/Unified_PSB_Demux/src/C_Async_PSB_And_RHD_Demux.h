@@ -36,6 +36,7 @@ public:
     static constexpr uint32_t ROW_BYTES = 16;
     static constexpr uint32_t ROW_PAYLOAD_BYTES = 14;
     static constexpr uint32_t ROW_WORDS = 7;
+    static constexpr uint32_t ROWS_PER_SUPER_FRAME = 65;
     static constexpr uint8_t ROW_MARKER = 0xD;
     // A burst of transfer buffers keeps this many for reuse once the demux has caught up.
     static constexpr size_t SPARE_TRANSFER_BUFFERS = 8;
@@ -51,6 +52,9 @@ public:
     // Same, straight from a receive buffer, which saves the pump one copy. length must not be 0.
     void push_xfer_buffer_to_queue(const uint8_t* bytes, uint32_t length);
     void poison_queue();
+    // Marks the end of a finite stream (a recording, a benchmark): the whole super frames each
+    // port has accumulated so far go to its worker instead of waiting for a full buffer.
+    void push_end_of_data();
     // Body of the main demux thread; returns after the poison packet once the queue is empty and
     // the workers are joined, or after an error that stops it (reported, workers still joined).
     void run();
@@ -76,7 +80,12 @@ public:
     uint32_t get_np_rows_processed(uint32_t np_index) const;
     uint32_t get_rhd_rows_processed() const { return m_rhd_rows.load(); }
     uint32_t get_row_index() const { return m_row_index.load(); }
+    // Super frames of a port dropped because rows of them were lost or repeated on the way.
+    uint32_t get_super_frames_lost(uint32_t np_index) const;
+    uint32_t get_total_super_frames_lost() const;
     size_t get_main_queue_element_count() const { return m_main_demux_queue.size(); }
+    size_t get_np_queue_element_count(uint32_t np_index) { return m_np_workers.at(np_index).queue().size(); }
+    size_t get_rhd_queue_element_count() const { return m_rhd_worker.queue_element_count(); }
     static uint32_t get_main_queue_high_water_mark();
     static uint32_t get_np_queue_high_water_mark(uint32_t np_index);
 
@@ -88,9 +97,20 @@ private:
 
     void process_one_transfer_buffer();
     void process_rows(const Main_mux_transfer_buffer_wrapper& buffer, uint32_t row_count);
-    void check_row_counter(uint8_t id, uint8_t counter, uint32_t row_index);
-    bool accept_np_row(uint32_t port, const uint8_t* row);
+    bool check_row_counter(uint8_t id, uint8_t counter, uint32_t row_index) {
+        const uint8_t last = m_last_row_counters[id];
+        m_last_row_counters[id] = counter;
+        if (counter == static_cast<uint8_t>(last + 1))
+            return true;
+        report_row_counter_jump(id, last, counter, row_index);
+        return false;
+    }
+    void report_row_counter_jump(uint8_t id, uint8_t last, uint8_t counter, uint32_t row_index);
+    bool accept_np_row(uint32_t port, const uint8_t* row, bool continuous);
+    bool resync_if_rows_lost(uint32_t port, bool start, bool continuous);
+    void drop_super_frame_rows(uint32_t port, uint32_t rows);
     void hand_over_accumulation_buffer(uint32_t port);
+    void hand_over_whole_super_frames(uint32_t port);
     void stage_rhd_row(const uint8_t* row);
     void flush_rhd_words();
     void wait_worker_threads_end();
@@ -104,6 +124,13 @@ private:
     std::array<std::unique_ptr<NP_Accumulation_Buffer>, NP_PORT_COUNT> m_accumulation_buffers;
     std::atomic<bool> m_stop{false};
     std::array<uint8_t, NP_PORT_COUNT + 1> m_last_row_counters;
+    // Per port, for the resynchronisation after lost rows (main demux thread only).
+    struct Port_Sync {
+        bool gap_in_super_frame = false; // a row counter jumped after the current super frame began
+        bool resyncing = false;          // rows are skipped up to the next super-frame start
+    };
+    std::array<Port_Sync, NP_PORT_COUNT> m_port_sync{};
+    std::array<std::atomic<uint32_t>, NP_PORT_COUNT> m_super_frames_lost{};
     std::ofstream m_raw_data_file;
     std::atomic<uint32_t> m_processed_count{0};
     std::array<std::atomic<uint32_t>, NP_PORT_COUNT> m_np_rows{};

@@ -44,7 +44,13 @@ public:
     }
 
 private:
+    static constexpr uint32_t FRAME_WORDS = WORDS_PER_ROW * ROWS_PER_FRAME;
+    static constexpr uint32_t FRAME_BYTES = 2 * FRAME_WORDS;
+
     bool decode_super_frame(const uint8_t* super_frame);
+    static bool lane_tags_match(const uint8_t* frame);
+    void place_frame(const uint8_t* frame);
+    void place_frame_row_by_row(const uint8_t* frame);
     void load_row(const uint8_t* row);
     void place_row_or_beat();
     void publish();

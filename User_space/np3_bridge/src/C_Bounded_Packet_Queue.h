@@ -3,6 +3,7 @@
 #include "C_Blocking_Ring.h"
 #include "Log.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -38,6 +39,7 @@ public:
     bool push_packet(const Packet& packet) {
         std::unique_ptr<Packet>* slot = m_ring.reserve_back();
         if (slot == nullptr) {
+            m_dropped.fetch_add(1, std::memory_order_relaxed);
             if (m_overflow_counter.fetch_add(1) == 0)
                 logging::info(m_texts.overflow_message);
             return false;
@@ -63,6 +65,46 @@ public:
         }
         return front;
     }
+
+    // Same as push_packet, but the packet moves into the queue instead of being copied: its
+    // storage trades places with the free slot's, so `packet` comes back holding that slot's
+    // earlier packet (or a zeroed one). Unchanged when the packet is dropped.
+    bool push_packet_by_swap(std::unique_ptr<Packet>& packet) {
+        std::unique_ptr<Packet>* slot = m_ring.reserve_back();
+        if (slot == nullptr) {
+            m_dropped.fetch_add(1, std::memory_order_relaxed);
+            if (m_overflow_counter.fetch_add(1) == 0)
+                logging::info(m_texts.overflow_message);
+            return false;
+        }
+        if (!*slot)
+            *slot = std::make_unique<Packet>();
+        slot->swap(packet);
+        m_ring.publish_back();
+        return true;
+    }
+
+    // A host's block read: waits until `count` packets are queued (or exit is signalled, a
+    // wake-up interrupts the wait, or reads do not block), then copies up to `count` front
+    // packets out in place and removes them together; the producer is woken once per batch
+    // instead of once per packet. Returns the packets copied; 0 once exit is signalled.
+    size_t read_packets(Packet* out, size_t count) {
+        if (count == 0)
+            return 0;
+        const uint64_t generation = m_ring.read_locked([this] { return m_wake_generation; });
+        const size_t queued = m_ring.wait_for_count(
+            count, [&] { return m_exit || !m_reads_block || m_wake_generation != generation; });
+        if (exit_signalled())
+            return 0;
+        const size_t taken = std::min(queued, count);
+        for (size_t i = 0; i < taken; ++i)
+            out[i] = *m_ring.at(i);
+        m_ring.pop_front_n(taken);
+        return taken;
+    }
+
+    // Packets refused because the queue was full, since construction.
+    uint64_t dropped_count() const { return m_dropped.load(std::memory_order_relaxed); }
 
     // Keeps the slot's packet storage for the producer to fill again.
     void pop_packet() {
@@ -98,6 +140,7 @@ private:
     bool m_exit = false;
     bool m_reads_block = true;
     uint64_t m_wake_generation = 0;
+    std::atomic<uint64_t> m_dropped{0};
     Texts m_texts;
     std::atomic<uint8_t>& m_overflow_counter;
 };

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 namespace Selvan::MURA::npoe_adapter {
 
@@ -35,8 +36,18 @@ public:
     uint64_t get_ap_sample_count() const { return m_ap_sample_count; }
 
 private:
-    Neuropixels::electrodePacket m_ep{};
+    void complete_from_previous_packet();
+
+    // The packet being filled. It moves into the queue whole and comes back as the storage of an
+    // older packet, so every sample of it is written before it goes out again: the AP rows a
+    // packet did not receive (its first has eleven, a lost super frame leaves a gap) are taken
+    // from the packet before it, as they would stay in one buffer reused for every packet.
+    std::unique_ptr<Neuropixels::electrodePacket> m_ep = std::make_unique<Neuropixels::electrodePacket>();
+    const Neuropixels::electrodePacket* m_previous = nullptr;
+    uint32_t m_rows_written = 0; // bit per AP row written since the last packet
     uint32_t m_ap_sample_index = 0;
+    uint32_t m_timestamp_seconds = 0;
+    uint32_t m_samples_in_second = 0;
     uint32_t m_lfp_packet_count = 0;
     // Timestamps are whole seconds of AP samples since construction. Counted as an integer: a
     // single-precision accumulator of sample periods drifts within minutes and stops advancing

@@ -136,6 +136,24 @@ NP_ErrorCode start_acquisition_locked(int slot_id, int port_id, const char* func
 }
 
 // stop_acquisition and the stopping part of arm. The caller holds the control lock.
+// Exact figures of what an acquisition lost, for hosts that read the log: packets refused by a
+// full queue (the overflow line appears only once per 256 of them) and super frames dropped
+// after rows were lost on the way. Cumulative since openBS.
+void log_data_lost(const std::shared_ptr<MURA_Controller_Library>& library) {
+    for (int port = 1; port <= static_cast<int>(API_PORT_COUNT); ++port) {
+        const auto converter = np_converter(port);
+        const unsigned long long dropped = converter ? converter->get_queue().dropped_count() : 0;
+        const unsigned long long super_frames =
+            library ? library->get_super_frames_lost(static_cast<uint32_t>(port - 1)) : 0;
+        logging::info("Data lost on port %d : %llu packets dropped at the queue, %llu super frames dropped "
+                      "by the demultiplexer",
+                      port, dropped, super_frames);
+    }
+    const auto adc = rhd_converter();
+    logging::info("ADC packets dropped at the queue : %llu",
+                  static_cast<unsigned long long>(adc ? adc->get_queue().dropped_count() : 0));
+}
+
 void stop_acquisition_locked(int slot_id) {
     Adapter_State& s = state();
     if (!s.acquisition_started)
@@ -148,6 +166,7 @@ void stop_acquisition_locked(int slot_id) {
     // Readers waiting on empty queues return with what they have copied.
     set_reads_block(false);
     stop_pump_thread(slot_id, true);
+    log_data_lost(current_library());
 }
 
 } // namespace
