@@ -279,7 +279,7 @@ TEST_F(ApiFaultMatrix, ShortEmptyAndStalledReadsLoseNothingAndAStallReleasesOnSt
     EXPECT_TRUE(returned);
 }
 
-TEST_F(ApiFaultMatrix, LostAndDuplicatedRowsTouchOnlyTheirPortAfterWhatCameBefore) {
+TEST_F(ApiFaultMatrix, ALostOrDuplicatedRowCostsOnlyTheSuperFrameItTouched) {
     using synth::Fault_Kind;
     // Port 2 loses its row 8,000; port 3 gets row 9,000 twice (a super frame has 65 rows).
     settings.faults = {{Fault_Kind::lost_row, 1, 8000, 0}, {Fault_Kind::duplicated_row, 2, 9000, 0}};
@@ -297,6 +297,19 @@ TEST_F(ApiFaultMatrix, LostAndDuplicatedRowsTouchOnlyTheirPortAfterWhatCameBefor
         const Packets packets = read_packets(port, 100);
         ASSERT_EQ(packets.size(), 100u);
         expect_intact_from_start(packets, port);
+    }
+    // Each fault costs its port only the super frame it touched.
+    Log_Capture capture;
+    ASSERT_EQ(stop_acquisition(0, 1), SUCCESS);
+    for (int port = 1; port <= 4; ++port) {
+        const char* expected = port == 2 || port == 3 ? ", 1 super frames dropped by the demultiplexer"
+                                                      : ", 0 super frames dropped by the demultiplexer";
+        EXPECT_EQ(capture.count_containing("Data lost on port " + std::to_string(port) + " :"), 1u);
+        bool found = false;
+        for (const auto& text : capture.texts())
+            found |= text.rfind("Data lost on port " + std::to_string(port) + " :", 0) == 0 &&
+                     text.find(expected) != std::string::npos;
+        EXPECT_TRUE(found) << "port " << port;
     }
 }
 
