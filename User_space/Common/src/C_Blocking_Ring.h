@@ -19,7 +19,8 @@ namespace Selvan::MURA {
 // reads the front slot in place until pop_front. An unbounded ring doubles when the producer
 // finds it full and keeps its size; a bounded one refuses the slot instead. Growing moves the
 // slots, so a consumer that reads in place while the producer may grow the ring keeps its
-// elements behind pointers (the slot moves, the element does not).
+// elements behind pointers (the slot moves, the element does not) and takes the pointer out of
+// the slot under the lock (wait_front_read).
 //
 // Queue-specific state (an exit flag, a wake-up generation) lives with the owner and is changed
 // under the ring's lock through update_and_wake, so a consumer between its check and its wait
@@ -94,6 +95,16 @@ public:
 
     T& wait_front() {
         return *wait_front([] { return false; });
+    }
+
+    // Blocks until an element is queued, then returns what `read` makes of the front slot under
+    // the lock. A consumer that keeps only what the slot points to must take the pointer here:
+    // once the lock is released, a producer growing the ring may move the slot itself.
+    template <class Read>
+    auto wait_front_read(Read&& read) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_count > 0; });
+        return read(m_slots[m_head]);
     }
 
     // Blocks while the ring is empty, then moves up to max_count elements out.

@@ -42,7 +42,9 @@ public:
     size_t push(std::unique_ptr<T> element) { return m_ring.push_back(std::move(element)); }
 
     // Blocks while the queue is empty; the front element stays queued until pop_front.
-    T& wait_front() { return *m_ring.wait_front(); }
+    T& wait_front() {
+        return *m_ring.wait_front_read([](std::unique_ptr<T>& slot) { return slot.get(); });
+    }
 
     // Removes the front element and keeps its storage as a spare.
     void pop_front() {
