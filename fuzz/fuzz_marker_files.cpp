@@ -1,6 +1,7 @@
 // The marker files fed arbitrary contents: the first line is read from the file in the working
-// directory and the init configuration taken from it. The line never holds a line end, and the
-// configuration is the number the line starts with or the fallback.
+// directory and the init configuration taken from it. The line is the file's text up to the
+// first newline, without the carriage return of a Windows line end, and the configuration is
+// the number the line starts with or the fallback.
 
 #include "Fuzz_Support.h"
 #include "Marker_Files.h"
@@ -57,8 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const auto line = api::read_marker_file(api::INIT_MODE_MARKER);
     fuzzing::require(line.has_value(), "a present marker file reads as absent");
-    fuzzing::require(line->find('\n') == std::string::npos, "the first line holds a newline");
-    fuzzing::require(line->empty() || line->back() != '\r', "the first line ends in a carriage return");
+    std::string expected(reinterpret_cast<const char*>(data), size);
+    expected = expected.substr(0, expected.find('\n'));
+    if (!expected.empty() && expected.back() == '\r')
+        expected.pop_back();
+    fuzzing::require(*line == expected, "the first line differs from the file's text up to its line end");
     const int config = api::init_config_from_line(*line, FALLBACK);
     // A NUL ends what strtol sees, as it ends what the C library sees of the line.
     fuzzing::require(config == expected_config(*line),
