@@ -1,7 +1,9 @@
 // The stream demultiplexer fed arbitrary transfer buffers: the input chooses the RHD stream
-// count and how the bytes are cut into transfers, the rest is the stream. Every decoded value
-// must be a 10-bit ADC code and every delivered RHD frame must carry its preamble; the run
-// must end after the poison packet without hanging.
+// count and how the bytes are cut into transfers, the rest is the stream. The NP rows taken
+// per port and the RHD rows forwarded must be those of a straightforward routing written here,
+// every decoded value must be a 10-bit ADC code and every delivered RHD frame must carry its
+// preamble; the run must end after the poison packet without hanging. (What a lost row costs
+// downstream is not checked here, only that nothing breaks.)
 
 #include "C_Async_PSB_And_RHD_Demux.h"
 #include "Fuzz_Support.h"
@@ -9,6 +11,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -43,6 +46,41 @@ private:
     uint32_t m_streams;
 };
 
+// The reference routing: a transfer shorter than a row ends the stream; one whose first row
+// lacks the marker is dropped whole; otherwise rows are taken up to the first row without the
+// marker. An NP row is taken when its port's buffer has rows or the row starts a super frame
+// (bit 11 of its first word); a full buffer is handed on when the port's next row arrives,
+// and that row then needs a super-frame start of its own. Stream id 4 rows go to RHD.
+struct Reference_Routing {
+    std::array<uint32_t, Async_NP_And_RHD_Demux::NP_PORT_COUNT> np_rows{};
+    std::array<uint32_t, Async_NP_And_RHD_Demux::NP_PORT_COUNT> used{};
+    uint32_t rhd_rows = 0;
+    bool ended = false;
+
+    void route(const std::vector<uint8_t>& transfer) {
+        if (ended || transfer.size() < 16) {
+            ended = true;
+            return;
+        }
+        for (size_t row = 0; row + 16 <= transfer.size(); row += 16) {
+            const uint8_t* bytes = transfer.data() + row;
+            if ((bytes[0] >> 4) != 0xD)
+                return;
+            const uint8_t id = bytes[0] & 0xF;
+            if (id == 4)
+                ++rhd_rows;
+            if (id >= 4)
+                continue;
+            if (used[id] == NP_Accumulation_Buffer::CAPACITY)
+                used[id] = 0;
+            if (used[id] != 0 || (bytes[3] & 0x08) != 0) {
+                used[id] += 14;
+                ++np_rows[id];
+            }
+        }
+    }
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -65,14 +103,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::thread main_thread([&demux] { demux.run(); });
     // The pump hands over whole rows, but the demultiplexer must survive any length except 0,
     // which is the poison packet's.
+    Reference_Routing reference;
     while (input.remaining_bytes() > 0) {
         const size_t length = input.ConsumeIntegralInRange<size_t>(1, 4096);
         const std::vector<uint8_t> transfer = input.ConsumeBytes<uint8_t>(length);
-        if (!transfer.empty())
-            demux.push_xfer_buffer_to_queue(transfer.data(), static_cast<uint32_t>(transfer.size()));
+        if (transfer.empty())
+            continue;
+        demux.push_xfer_buffer_to_queue(transfer.data(), static_cast<uint32_t>(transfer.size()));
+        reference.route(transfer);
     }
     demux.poison_queue();
     main_thread.join();
     fuzzing::require(demux.is_finished(), "run() returned without finishing");
+    for (uint32_t port = 0; port < Async_NP_And_RHD_Demux::NP_PORT_COUNT; ++port)
+        fuzzing::require(demux.get_np_rows_processed(port) == reference.np_rows[port],
+                         "NP rows taken differ from the reference routing");
+    fuzzing::require(demux.get_rhd_rows_processed() == reference.rhd_rows,
+                     "RHD rows forwarded differ from the reference routing");
     return 0;
 }
