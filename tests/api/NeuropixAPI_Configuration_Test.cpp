@@ -84,7 +84,11 @@ TEST_F(ApiConfiguration, CalibrationFilesLoadThroughTheApi) {
     EXPECT_EQ(setADCCalibration(0, 1, "missing.csv"), FAILED);
     EXPECT_EQ(setGainCalibration(0, 1, 0, "gain.csv"), SUCCESS);
     EXPECT_EQ(setGainCalibration(0, 1, 0, "missing.csv"), FAILED);
+    Log_Capture capture;
     EXPECT_EQ(setGainCalibration(0, 1, 0, nullptr), FAILED);
+    EXPECT_EQ(setADCCalibration(0, 1, nullptr), FAILED);
+    EXPECT_TRUE(capture.contains(logging::Verbosity_ERROR, "setGainCalibration : no file name"));
+    EXPECT_TRUE(capture.contains(logging::Verbosity_ERROR, "setADCCalibration : no file name"));
 }
 
 TEST_F(ApiConfiguration, ClearingAssignmentsAlwaysAnswersSuccess) {

@@ -294,6 +294,15 @@ TEST_F(ProbeBringUp, AdcCalibrationFromAFile) {
     EXPECT_FALSE(library->setADCCalibration(3, bad.c_str()));
 }
 
+TEST_F(ProbeBringUp, CalibrationCallsWithoutAFileNameAreRefusedWithAnError) {
+    Log_Capture capture;
+    EXPECT_FALSE(library->setADCCalibration(3, nullptr));
+    EXPECT_FALSE(library->setGainCalibration(2, nullptr));
+    EXPECT_TRUE(capture.contains(logging::Verbosity_ERROR, "setADCCalibration : no file name"));
+    EXPECT_TRUE(capture.contains(logging::Verbosity_ERROR, "setGainCalibration : no file name"));
+    EXPECT_FALSE(library->get_gain_filter(2)->is_gain_data_loaded());
+}
+
 TEST_F(ProbeBringUp, GainCalibrationLoadsIntoThePortsFilter) {
     Scratch_Directory scratch;
     std::ostringstream file;

@@ -84,8 +84,17 @@ TEST_F(OkellyAdapter, InvalidAuxCommandArgumentsWriteNothing) {
     okelly->set_aux_cmds(3, 0, {1});
     okelly->set_aux_cmds(0, 3, {1});
     okelly->set_aux_cmds(0, 0, {});
-    EXPECT_EQ(err.take(), "invalid argument\ninvalid argument\ncmd list empty\n");
+    okelly->set_aux_cmds(0, 0, std::vector<uint16_t>(1025, 1));
+    EXPECT_EQ(err.take(), "invalid argument\ninvalid argument\ncmd list empty\ncmd list too long : 1025 "
+                          "commands, at most 1024\n");
     EXPECT_TRUE(bus.writes.empty());
+}
+
+TEST_F(OkellyAdapter, LongestAuxCommandListFillsTheTenBitLastIndex) {
+    okelly->set_aux_cmds(1, 2, std::vector<uint16_t>(1024, 7));
+    ASSERT_EQ(bus.writes.size(), 4u * 1024 + 1);
+    EXPECT_EQ(bus.writes[4 * 1023], (Bus_Write{0x1014, 1023}));
+    EXPECT_EQ(bus.writes.back(), (Bus_Write{0x102C, 0x3FFu << 20}));
 }
 
 TEST_F(OkellyAdapter, StreamEnableMaskIgnoresNumbersAbove31ButCountsThem) {

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cstdlib>
 #include <functional>
+#include <locale>
 #include <sstream>
 
 namespace Selvan::MURA {
@@ -45,6 +48,39 @@ Block filled(uint16_t value) {
     block.fill(value);
     return block;
 }
+
+// Makes the process run with a comma as its decimal separator, as a host may, and restores the
+// classic locale: the C library's numeric locale when a real one can be had (the build makes
+// de_DE where the system has the definitions), and in any case a numeric facet in the global
+// C++ locale.
+class Comma_Decimal_Locale {
+public:
+    Comma_Decimal_Locale() {
+#if defined(NP3_TEST_LOCALE_PATH) && !defined(_WIN32)
+        setenv("LOCPATH", NP3_TEST_LOCALE_PATH, 1);
+#endif
+        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"}) {
+            if (std::setlocale(LC_NUMERIC, name)) {
+                m_name = name;
+                break;
+            }
+        }
+        std::locale::global(std::locale(std::locale::classic(), new Comma_Numpunct));
+    }
+    ~Comma_Decimal_Locale() {
+        std::setlocale(LC_NUMERIC, "C");
+        std::locale::global(std::locale::classic());
+    }
+    const std::string& name() const {
+        return m_name;
+    }
+
+private:
+    struct Comma_Numpunct : std::numpunct<char> {
+        char do_decimal_point() const override { return ','; }
+    };
+    std::string m_name = "no comma-decimal C locale";
+};
 
 class GainFilter : public ::testing::Test {
 protected:
@@ -127,6 +163,19 @@ TEST_F(GainFilter, WindowsLineEndsLoadTheSameFactors) {
     Block block = filled(10);
     filter->publish_lp_ch_data(block);
     EXPECT_EQ(recorder->lfp[0][383], 25);
+}
+
+TEST_F(GainFilter, FactorsKeepTheirDecimalPointInACommaDecimalLocale) {
+    Comma_Decimal_Locale locale;
+    SCOPED_TRACE(locale.name());
+    ASSERT_TRUE(load(gain_file([](int, int) { return "1.05"; }, [](int, int) { return " +0.5e0"; })));
+    EXPECT_FLOAT_EQ(filter->ap_factor(3, 500), 1.05f);
+    Block ap = filled(1000);
+    Block lfp = filled(1000);
+    filter->publish_ap_ch_data(ap);
+    filter->publish_lp_ch_data(lfp);
+    EXPECT_EQ(recorder->ap[0][0], 1050);
+    EXPECT_EQ(recorder->lfp[0][0], 500);
 }
 
 TEST_F(GainFilter, LfpUsesItsOwnTableAndGainIndex) {

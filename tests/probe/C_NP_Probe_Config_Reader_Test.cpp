@@ -89,6 +89,43 @@ TEST_F(AdcCalibrationFile, EmptyOrNonNumericFilesFailWithTheExceptionMessage) {
     }
 }
 
+// A row read with its fields shifted would trim every ADC behind it wrongly; blanks before a
+// number and blank lines between rows are still read as before.
+TEST_F(AdcCalibrationFile, MalformedRowsAreRefusedNamingRowAndField) {
+    struct Case {
+        int row;
+        std::string line;
+        std::string message;
+    };
+    const std::string prefix = "Exception caught : ADC calibration data row ";
+    for (const Case& c :
+         {Case{5, "4,10,20,3,2,1,4,104,504,7", "5: has more than 9 fields"},
+          Case{3, "2,10,20,3,2,1,2,102", "3: has 8 fields, expected 9"},
+          Case{7, "6,10,20,3,2.5,1,6,106,506", "7: field 5 '2.5' is not an unsigned 32-bit decimal integer"},
+          Case{1, "0,-1,20,3,2,1,0,100,500", "1: field 2 '-1' is not an unsigned 32-bit decimal integer"},
+          Case{32, "31,10,20,3,2,1,15,131,4294967296",
+               "32: field 9 '4294967296' is not an unsigned 32-bit decimal integer"},
+          Case{2, "1,10,20,3,2,1,1,101,501 ",
+               "2: field 9 '501 ' is not an unsigned 32-bit decimal integer"}}) {
+        std::string text = calibration_table(32);
+        size_t start = 0;
+        for (int line = 0; line < c.row; ++line)
+            start = text.find('\n', start) + 1;
+        text.replace(start, text.find('\n', start) - start, c.line);
+        const auto path = scratch.write("t.csv", text);
+        Stderr_Capture err;
+        EXPECT_FALSE(reader.load_adc_calibration_data_from_file(path.c_str())) << c.line;
+        EXPECT_EQ(err.take(), prefix + c.message);
+    }
+    const auto spaced = scratch.write("s.csv", "h\n\n" + std::string(" 7, 1,\t2,3,4,5,6,7,8\n\n") +
+                                                   calibration_table(31).substr(10));
+    Stdout_Capture quiet;
+    ASSERT_TRUE(reader.load_adc_calibration_data_from_file(spaced.c_str()));
+    EXPECT_EQ(reader.records()[0].adc, 7u);
+    EXPECT_EQ(reader.records()[0].comp_n, 2u);
+    EXPECT_EQ(reader.records()[31].threshold, 530u);
+}
+
 TEST_F(AdcCalibrationFile, MissingFileReportsTheOpenError) {
     const auto path = scratch.file("absent.csv");
     Stderr_Capture err;

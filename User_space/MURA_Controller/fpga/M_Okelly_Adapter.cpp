@@ -69,6 +69,11 @@ void Okelly_Adapter_Module::set_aux_cmds(uint8_t bank, uint8_t slot,
         console::err("cmd list empty\n");
         return;
     }
+    // The FPGA takes the index of the last command in a 10-bit field per slot.
+    if (commands.size() > MAX_AUX_COMMANDS) {
+        console::err("cmd list too long : {} commands, at most {}\n", commands.size(), MAX_AUX_COMMANDS);
+        return;
+    }
     for (size_t i = 0; i < commands.size(); ++i)
         update_bank_cmd(bank, static_cast<uint16_t>(i), commands[i], slot);
     const uint32_t shift = 10u * slot;

@@ -19,6 +19,8 @@ public:
     static constexpr uint16_t EP_CMD_RAM_BANK = 0x06;
     static constexpr uint16_t EP_CMD_RAM_DATA = 0x07;
     static constexpr uint16_t EP_AUX_CMD_LAST_INDEX = 0x0B;
+    // The last index of a slot's list is a 10-bit field.
+    static constexpr uint32_t MAX_AUX_COMMANDS = 1024;
     static constexpr uint16_t EP_STREAM_ENABLE = 0x14;
     static constexpr uint16_t EP_TTL_OUT = 0x15;
     static constexpr uint16_t EP_TTL_IN = 0x23;
@@ -41,6 +43,9 @@ public:
     bool set_spi_freq(uint8_t m, uint8_t d) const;
     void set_miso_delay(uint32_t port, uint32_t delay) const;
     void update_bank_cmd(uint8_t bank, uint16_t index, uint16_t command, uint8_t slot) const;
+    // Loads a command list into a bank's RAM and tells the slot its last index. Bank or slot
+    // above 2, an empty list or one longer than MAX_AUX_COMMANDS is refused on standard error
+    // and nothing is written.
     void set_aux_cmds(uint8_t bank, uint8_t slot, const std::vector<uint16_t>& commands) const;
     void enable_streams(const std::set<uint32_t>& streams);
     void set_ttl_out_value(uint32_t value) const;

@@ -230,10 +230,13 @@ bool MURA_Controller_Library::setAPCornerFrequency(uint32_t port, int channel, b
 }
 
 bool MURA_Controller_Library::setGainCalibration(uint32_t port, const char* file) {
+    if (!file) {
+        logging::error("setGainCalibration : no file name");
+        return false;
+    }
     if (gain_filter(port).load_gain_calibration_file(file))
         return true;
-    logging::error("setGainCalibration : the gain calibration file %s could not be loaded",
-                   file ? file : "(none)");
+    logging::error("setGainCalibration : the gain calibration file %s could not be loaded", file);
     return false;
 }
 
@@ -252,11 +255,14 @@ bool MURA_Controller_Library::clear_all_electrode_to_bank_assignments(uint32_t p
 
 bool MURA_Controller_Library::setADCCalibration(uint32_t port, const char* file) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "setADCCalibration");
+    if (!file) {
+        logging::error("setADCCalibration : no file name");
+        return false;
+    }
     NP_Probe_Config_Reader reader;
     if (!reader.load_adc_calibration_data_from_file(file)) {
         logging::warning("ADC Calibration load error");
-        logging::error("setADCCalibration : the ADC calibration file %s could not be loaded",
-                       file ? file : "(none)");
+        logging::error("setADCCalibration : the ADC calibration file %s could not be loaded", file);
         return false;
     }
     std::lock_guard lock(m_tunnel_mutex);

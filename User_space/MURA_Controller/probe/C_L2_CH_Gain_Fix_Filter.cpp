@@ -2,11 +2,13 @@
 
 #include "Console.h"
 
+#include <charconv>
 #include <cmath>
 #include <fstream>
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace Selvan::MURA {
 namespace {
@@ -20,8 +22,27 @@ std::string read_field(std::istream& in, char delimiter) {
     return field;
 }
 
+// As std::stof reads a number (leading white space and a plus sign allowed, anything after the
+// number ignored), but always with a decimal point: std::stof follows the process locale, and
+// a host running in a comma-decimal locale would read 1.05 as 1.
+float locale_independent_stof(const std::string& field) {
+    const char* begin = field.data();
+    const char* const end = begin + field.size();
+    while (begin != end && std::string_view(" \t\n\v\f\r").find(*begin) != std::string_view::npos)
+        ++begin;
+    if (begin != end && *begin == '+' && end - begin > 1 && begin[1] != '-')
+        ++begin;
+    float value = 0;
+    const auto result = std::from_chars(begin, end, value);
+    if (result.ec == std::errc::invalid_argument)
+        throw std::invalid_argument("stof");
+    if (result.ec == std::errc::result_out_of_range)
+        throw std::out_of_range("stof");
+    return value;
+}
+
 float parse_factor(const std::string& field, uint32_t electrode, uint32_t column) {
-    const float factor = std::stof(field);
+    const float factor = locale_independent_stof(field);
     if (!std::isfinite(factor))
         throw std::runtime_error("non-finite gain factor in row " + std::to_string(electrode) + ", field " +
                                  std::to_string(column));
@@ -47,12 +68,20 @@ C_L2_CH_Gain_Fix_Filter::C_L2_CH_Gain_Fix_Filter() = default;
 C_L2_CH_Gain_Fix_Filter::~C_L2_CH_Gain_Fix_Filter() = default;
 
 bool C_L2_CH_Gain_Fix_Filter::load_gain_calibration_file(const char* path) {
+    if (!path) {
+        console::err("file open error\n");
+        return false;
+    }
     console::out("Loading gain data from file : {}\n", path);
     std::ifstream in(path);
     if (!in) {
         console::err("file open error\n");
         return false;
     }
+    return load_gain_calibration(in);
+}
+
+bool C_L2_CH_Gain_Fix_Filter::load_gain_calibration(std::istream& in) {
     auto tables = std::make_shared<Gain_Tables>();
     try {
         std::string header;

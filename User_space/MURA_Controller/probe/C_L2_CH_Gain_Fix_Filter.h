@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <istream>
 #include <memory>
 #include <mutex>
 
@@ -33,6 +34,8 @@ public:
 
     // Parses the whole file first and takes it only when every row is good.
     bool load_gain_calibration_file(const char* path);
+    // The same from an open stream. Numbers are read with a decimal point whatever the locale.
+    bool load_gain_calibration(std::istream& in);
     void set_channel_gains(uint32_t channel, uint16_t ap_gain_index, uint16_t lfp_gain_index);
     void select_bank(uint32_t channel, uint16_t bank);
     void set_downstream_listener(std::weak_ptr<demux::I_L2_Demux_CH_Results> listener);

@@ -15,9 +15,13 @@ struct Main_mux_transfer_buffer_wrapper {
 };
 
 // The NP payload of one port collected for its worker: the 14 payload bytes of 116,480 rows,
-// which are 1,792 whole PSB super frames. A used count of 0 is the poison packet.
+// which are 1,792 whole PSB super frames. A used count of 0 is the poison packet. The fuzzing
+// build makes it two super frames, so that inputs of a few kilobytes reach the NP workers.
+#ifndef NP3_ACCUMULATION_SUPER_FRAMES
+#define NP3_ACCUMULATION_SUPER_FRAMES 1792
+#endif
 struct NP_Accumulation_Buffer {
-    static constexpr uint32_t SUPER_FRAMES = 1792;
+    static constexpr uint32_t SUPER_FRAMES = NP3_ACCUMULATION_SUPER_FRAMES;
     static constexpr uint32_t SUPER_FRAME_BYTES = 910;
     static constexpr uint32_t CAPACITY = SUPER_FRAMES * SUPER_FRAME_BYTES;
     uint8_t payload[CAPACITY];

@@ -99,8 +99,10 @@ NP_ErrorCode NP_APIC setADCCalibration(int slotID, int portID, const char* filen
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "setADCCalibration");
     logging::log(1, "slotID : %d, portID : %d, filename : %s", slotID, portID,
                  filename ? filename : "(null)");
-    if (!filename)
+    if (!filename) {
+        logging::error("setADCCalibration : no file name");
         return FAILED;
+    }
     return configure("setADCCalibration", [&](MURA_Controller_Library& library) {
         return library.setADCCalibration(library_port(portID), filename);
     });
@@ -109,8 +111,10 @@ NP_ErrorCode NP_APIC setADCCalibration(int slotID, int portID, const char* filen
 NP_ErrorCode NP_APIC setGainCalibration(int slotID, int portID, int, const char* filename) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "setGainCalibration");
     logging::log(1, "slotID : %d, portID : %d", slotID, portID);
-    if (!filename)
+    if (!filename) {
+        logging::error("setGainCalibration : no file name");
         return FAILED;
+    }
     return configure("setGainCalibration", [&](MURA_Controller_Library& library) {
         return library.setGainCalibration(library_port(portID), filename);
     });
