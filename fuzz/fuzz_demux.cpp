@@ -6,6 +6,7 @@
 // downstream is not checked here, only that nothing breaks.)
 
 #include "C_Async_PSB_And_RHD_Demux.h"
+#include "Checking_Channel_Listener.h"
 #include "Fuzz_Support.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -20,18 +21,6 @@ namespace {
 
 using namespace Selvan::MURA;
 using namespace Selvan::MURA::demux;
-
-class Checking_Channel_Listener : public I_L2_Demux_CH_Results {
-public:
-    void publish_ap_ch_data(Channel_Block& block) override { check(block); }
-    void publish_lp_ch_data(Channel_Block& block) override { check(block); }
-
-private:
-    static void check(const Channel_Block& block) {
-        for (uint16_t sample : block)
-            fuzzing::require(sample <= 0x3FF, "a channel sample wider than 10 bits");
-    }
-};
 
 class Checking_RHD_Listener : public I_RHD_Frame_Listener {
 public:
@@ -91,7 +80,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider input(data, size);
     const uint32_t rhd_streams = input.ConsumeIntegralInRange<uint32_t>(0, RHD_Frame::MAX_STREAM_COUNT);
-    const auto channels = std::make_shared<Checking_Channel_Listener>();
+    const auto channels = std::make_shared<fuzzing::Checking_Channel_Listener>();
     const auto rhd = std::make_shared<Checking_RHD_Listener>(rhd_streams);
     Async_NP_And_RHD_Demux demux;
     for (uint32_t port = 0; port < Async_NP_And_RHD_Demux::NP_PORT_COUNT; ++port)

@@ -7,6 +7,7 @@
 #include "A_MURA_Controller.h"
 #include "CP_Box_Model_MURA_Controller.h"
 #include "C_Streaming_Control.h"
+#include "Checking_Channel_Listener.h"
 #include "Fuzz_Support.h"
 #include "MURA_Box_Model.h"
 #include "Pause.h"
@@ -24,18 +25,6 @@ using namespace Selvan::MURA;
 using namespace Selvan::MURA::demux;
 
 constexpr uint32_t ROW_BYTES = 16;
-
-class Checking_Channel_Listener : public I_L2_Demux_CH_Results {
-public:
-    void publish_ap_ch_data(Channel_Block& block) override { check(block); }
-    void publish_lp_ch_data(Channel_Block& block) override { check(block); }
-
-private:
-    static void check(const Channel_Block& block) {
-        for (uint16_t sample : block)
-            fuzzing::require(sample <= 0x3FF, "a channel sample wider than 10 bits");
-    }
-};
 
 bool every_row_marked(const std::vector<uint8_t>& recording) {
     for (size_t row = 0; row + ROW_BYTES <= recording.size(); row += ROW_BYTES) {
@@ -78,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     std::atomic<uint32_t> error_level{C_Streaming_Control::ERROR_LEVEL_NONE};
     std::mutex control_word_lock;
-    const auto listener = std::make_shared<Checking_Channel_Listener>();
+    const auto listener = std::make_shared<fuzzing::Checking_Channel_Listener>();
     uint32_t rows_examined = 0;
     {
         C_Streaming_Control streaming(controller, false, error_level, control_word_lock);

@@ -37,15 +37,9 @@ public:
     // Returns false when the packet was dropped. The overflow message is throttled by a
     // process-wide 8-bit counter: it appears once every 256 drops.
     bool push_packet(const Packet& packet) {
-        std::unique_ptr<Packet>* slot = m_ring.reserve_back();
-        if (slot == nullptr) {
-            m_dropped.fetch_add(1, std::memory_order_relaxed);
-            if (m_overflow_counter.fetch_add(1) == 0)
-                logging::info(m_texts.overflow_message);
+        std::unique_ptr<Packet>* slot = reserve_slot();
+        if (slot == nullptr)
             return false;
-        }
-        if (!*slot)
-            *slot = std::make_unique<Packet>();
         **slot = packet;
         m_ring.publish_back();
         return true;
@@ -70,15 +64,9 @@ public:
     // storage trades places with the free slot's, so `packet` comes back holding that slot's
     // earlier packet (or a zeroed one). Unchanged when the packet is dropped.
     bool push_packet_by_swap(std::unique_ptr<Packet>& packet) {
-        std::unique_ptr<Packet>* slot = m_ring.reserve_back();
-        if (slot == nullptr) {
-            m_dropped.fetch_add(1, std::memory_order_relaxed);
-            if (m_overflow_counter.fetch_add(1) == 0)
-                logging::info(m_texts.overflow_message);
+        std::unique_ptr<Packet>* slot = reserve_slot();
+        if (slot == nullptr)
             return false;
-        }
-        if (!*slot)
-            *slot = std::make_unique<Packet>();
         slot->swap(packet);
         m_ring.publish_back();
         return true;
@@ -134,6 +122,21 @@ public:
     uint32_t element_count() const { return static_cast<uint32_t>(m_ring.size()); }
 
 private:
+    // The next free slot with its packet storage, or null after counting the drop when the queue
+    // is full.
+    std::unique_ptr<Packet>* reserve_slot() {
+        std::unique_ptr<Packet>* slot = m_ring.reserve_back();
+        if (slot == nullptr) {
+            m_dropped.fetch_add(1, std::memory_order_relaxed);
+            if (m_overflow_counter.fetch_add(1) == 0)
+                logging::info(m_texts.overflow_message);
+            return nullptr;
+        }
+        if (!*slot)
+            *slot = std::make_unique<Packet>();
+        return slot;
+    }
+
     // Slots are allocated on first use and reused: pop leaves the packet in its slot.
     C_Blocking_Ring<std::unique_ptr<Packet>> m_ring;
     // Guarded by the ring's lock.
