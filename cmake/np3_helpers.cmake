@@ -11,9 +11,10 @@ endfunction()
 # case costs more than the cases, above all under wine), unless PER_CASE asks for a process per
 # case: the API suite needs that, because the adapter's state is process-wide.
 # LABELS "threads" marks suites that the ThreadSanitizer run covers; RUN_SERIAL runs the suite
-# alone (it needs the machine to keep up with a clock).
+# alone (it needs the machine to keep up with a clock). LONG starts the suite before the short
+# ones: a parallel run then does not end on one long suite with the other cores idle.
 function(np3_add_test_executable name)
-  cmake_parse_arguments(ARG "PER_CASE;RUN_SERIAL" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "PER_CASE;RUN_SERIAL;LONG" "" "SOURCES;LIBRARIES;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES} $<TARGET_OBJECTS:np3_test_main>)
   target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES} GTest::gtest GTest::gmock)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
@@ -21,6 +22,9 @@ function(np3_add_test_executable name)
     set_property(GLOBAL APPEND PROPERTY NP3_THREADED_TEST_TARGETS ${name})
   endif()
   set(properties RUN_SERIAL ${ARG_RUN_SERIAL})
+  if(ARG_LONG)
+    list(APPEND properties COST 1000)
+  endif()
   if(ARG_LABELS)
     list(APPEND properties LABELS "${ARG_LABELS}")
   endif()
