@@ -12,7 +12,7 @@
 #include "Log.h"
 #include "MURA_Box_Model.h"
 
-#include <CLI/CLI.hpp>
+#include "Command_Line.h"
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -448,52 +448,55 @@ bool open_box(MURA_Controller_Library& library) {
 
 // ---------------------------------------------------------------- main
 
+using Selvan::MURA::tools::Command_Line;
+
 struct Subcommands {
-    CLI::App* program;
-    CLI::App* read;
-    CLI::App* info_read;
-    CLI::App* info_write;
+    Command_Line* program;
+    Command_Line* read;
+    Command_Line* info_read;
+    Command_Line* info_write;
 };
 
-Subcommands define_command_line(CLI::App& app, Options& options) {
-    app.add_flag("--box-model", options.box_model, "work on the built-in box model instead of the real box");
+Subcommands define_command_line(Command_Line& app, Options& options) {
+    const auto box_model = app.add_flag("--box-model", options.box_model,
+                                        "work on the built-in box model instead of the real box");
     app.add_option(
            "--box-flash", options.box_flash,
            "with --box-model: keep the model's flash in this 16 MiB file between runs (read when present, "
            "written back at the end)")
-        ->needs(app.get_option("--box-model"));
+        .needs(box_model);
     app.add_flag(
         "--library-output", options.library_output,
         "pass the flash programmer's own lines (status polls, sector lines) through to standard output "
         "instead of the progress display");
     app.add_option("-v,--verbosity", options.verbosity,
                    "log lines up to this verbosity on standard error (-2..9)")
-        ->check(CLI::Range(-2, 9));
+        .range(-2, 9);
 
     Subcommands commands{};
-    commands.program = app.add_subcommand("program", "erase the sectors an image covers and program it");
-    commands.program->add_option("image", options.image, "image file")->required();
+    commands.program = &app.add_subcommand("program", "erase the sectors an image covers and program it");
+    commands.program->add_option("image", options.image, "image file").required();
     commands.program->add_option(
         "--address", options.program_address,
         "flash address, a multiple of 0x10000 below 0xff0000 (default 0xB00000, where "
         "the Neuropixels design boots from)");
     commands.program->add_flag("--verify", options.verify, "read the image back and compare");
 
-    commands.read = app.add_subcommand("read", "read flash contents into a file");
-    commands.read->add_option("file", options.read_file, "output file")->required();
-    commands.read->add_option("--length", options.read_length, "number of bytes")->required();
+    commands.read = &app.add_subcommand("read", "read flash contents into a file");
+    commands.read->add_option("file", options.read_file, "output file").required();
+    commands.read->add_option("--length", options.read_length, "number of bytes").required();
     commands.read->add_option("--address", options.read_address, "flash address (default 0)");
 
-    commands.info_read = app.add_subcommand("info-read", "print the 32-byte hardware information record");
+    commands.info_read = &app.add_subcommand("info-read", "print the 32-byte hardware information record");
     commands.info_read->add_option("--output", options.info_output,
                                    "also write the record's 32 bytes to this file");
 
-    commands.info_write = app.add_subcommand("info-write", "write the 32-byte hardware information record");
-    auto* from_file =
+    commands.info_write = &app.add_subcommand("info-write", "write the 32-byte hardware information record");
+    auto from_file =
         commands.info_write->add_option("--file", options.record_file, "a file of exactly 32 bytes");
-    auto* from_hex = commands.info_write->add_option("--hex", options.record_hex,
-                                                     "64 hexadecimal digits (spaces, ':', '-' allowed)");
-    from_file->excludes(from_hex);
+    const auto from_hex = commands.info_write->add_option("--hex", options.record_hex,
+                                                          "64 hexadecimal digits (spaces, ':', '-' allowed)");
+    from_file.excludes(from_hex);
     commands.info_write->add_flag(
         "--erase", options.erase_record,
         "erase the record's 64 KiB sector first (needed to replace an existing record)");
@@ -539,16 +542,13 @@ void print_library_tail(std::ostream& out, const Library_Output_Tail& tail) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{
+    Command_Line app(
         "Program images into the MURA box's configuration flash, read it back, and read or write the "
-        "hardware information record"};
+        "hardware information record");
     Options options;
     const Subcommands commands = define_command_line(app, options);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? EXIT_DONE : EXIT_BAD_INPUT;
-    }
+    if (const auto exit_code = app.parse(argc, argv))
+        return *exit_code == 0 ? EXIT_DONE : EXIT_BAD_INPUT;
     Selvan::MURA::logging::set_console_verbosity(options.verbosity);
 
     std::optional<MURA_HW_Info> record;

@@ -7,7 +7,7 @@
 #include "C_MURA_Controller_Library.h"
 #include "Log.h"
 
-#include <CLI/CLI.hpp>
+#include "Command_Line.h"
 #include <fmt/format.h>
 
 #include <iostream>
@@ -93,16 +93,17 @@ int run(const std::string& title, MURA_Controller_Library& library) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Print the MURA box's FPGA identity and NP port status"};
+    Selvan::MURA::tools::Command_Line app("Print the MURA box's FPGA identity and NP port status");
     std::string mode = "demo";
     app.add_option("--mode", mode,
                    "sim: simulation mode; box-model: hardware mode against the built-in box model; "
                    "hw: the real box; demo: sim, then box-model")
-        ->check(CLI::IsMember({"sim", "box-model", "hw", "demo"}));
+        .one_of({"sim", "box-model", "hw", "demo"});
     int verbosity = 0;
     app.add_option("-v,--verbosity", verbosity, "log lines up to this verbosity on standard error (0..9)")
-        ->check(CLI::Range(-2, 9));
-    CLI11_PARSE(app, argc, argv);
+        .range(-2, 9);
+    if (const auto exit_code = app.parse(argc, argv))
+        return *exit_code;
     Selvan::MURA::logging::set_console_verbosity(verbosity);
 
     int status = 0;

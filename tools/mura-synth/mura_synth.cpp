@@ -4,13 +4,14 @@
 
 #include "C_Stream_Synthesizer.h"
 
-#include <CLI/CLI.hpp>
+#include "Command_Line.h"
 
 #include <cmath>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,7 @@ Fault parse_fault(const std::string& text) {
     for (std::string part; std::getline(in, part, ':');)
         parts.push_back(part);
     if (parts.size() < 3 || parts.size() > 4 || !FAULT_KINDS.contains(parts[0]))
-        throw CLI::ValidationError("--fault", "expected KIND:STREAM:INDEX[:VALUE], got " + text);
+        throw std::invalid_argument("--fault: expected KIND:STREAM:INDEX[:VALUE], got " + text);
     Fault fault{FAULT_KINDS.at(parts[0])};
     fault.stream = static_cast<uint32_t>(std::stoul(parts[1]));
     fault.index = std::stoull(parts[2]);
@@ -50,31 +51,31 @@ Fault parse_fault(const std::string& text) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Write a synthesized MURA box stream (16-byte multiplexed rows)"};
+    Selvan::MURA::tools::Command_Line app("Write a synthesized MURA box stream (16-byte multiplexed rows)");
     std::string output;
-    app.add_option("-o,--output", output, "file to write")->required();
+    app.add_option("-o,--output", output, "file to write").required();
     Synth_Settings settings;
     app.add_option("--ports", settings.np_ports, "NP ports 0..3 that send PSB data")
-        ->delimiter(',')
-        ->check(CLI::Range(0, 3));
+        .delimiter(',')
+        .range(0, 3);
     bool no_rhd = false;
     app.add_flag("--no-rhd", no_rhd, "send no RHD frames");
-    app.add_option("--rhd-streams", settings.rhd_stream_count, "RHD data streams per frame")
-        ->check(CLI::Range(0, 32));
+    app.add_option("--rhd-streams", settings.rhd_stream_count, "RHD data streams per frame").range(0, 32);
     std::string content = "neural";
     app.add_option("--content", content, "neural, psb, sine, ramp or counter")
-        ->check(CLI::IsMember({"neural", "psb", "sine", "ramp", "counter"}));
+        .one_of({"neural", "psb", "sine", "ramp", "counter"});
     app.add_option("--sine-hz", settings.content.sine_frequency_hz, "frequency of the sine content");
     app.add_option("--seed", settings.content.seed, "seed of the synthetic data");
     app.add_option("--first-super-frame", settings.first_super_frame,
                    "number of the first super frame (frame counters start at 13 times it)");
     double seconds = 1.0;
-    app.add_option("--seconds", seconds, "length of the recording")->check(CLI::PositiveNumber);
+    app.add_option("--seconds", seconds, "length of the recording").positive();
     std::vector<std::string> faults;
     app.add_option("--fault", faults,
                    "KIND:STREAM:INDEX[:VALUE]; KIND is lost-row, counter-jump, bad-marker, unknown-id, "
                    "bad-tag, no-sf-start or broken-preamble; STREAM 0..3 NP port, 4 RHD");
-    CLI11_PARSE(app, argc, argv);
+    if (const auto exit_code = app.parse(argc, argv))
+        return *exit_code;
 
     settings.rhd = !no_rhd;
     settings.content.np_content = CONTENTS.at(content);

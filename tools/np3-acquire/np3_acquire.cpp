@@ -17,7 +17,7 @@
 #include "Log.h"
 #include "NeuropixAPI.h"
 
-#include <CLI/CLI.hpp>
+#include "Command_Line.h"
 #include <fmt/chrono.h>
 #include <fmt/format.h>
 
@@ -345,11 +345,13 @@ int run(const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Acquire from the MURA box through the Neuropixels API of np3_bridge into a SpikeGLX run"};
+    Selvan::MURA::tools::Command_Line app(
+        "Acquire from the MURA box through the Neuropixels API of np3_bridge into a SpikeGLX run");
     Options options;
-    const std::map<std::string, synth::Np_Content> signals{{"neural", synth::Np_Content::neural},
-                                                           {"sine", synth::Np_Content::sine},
-                                                           {"ramp", synth::Np_Content::ramp}};
+    const std::vector<std::pair<std::string, int>> signals{
+        {"neural", static_cast<int>(synth::Np_Content::neural)},
+        {"sine", static_cast<int>(synth::Np_Content::sine)},
+        {"ramp", static_cast<int>(synth::Np_Content::ramp)}};
     const auto gain_check = [](const std::string& text) -> std::string {
         try {
             if (acquire::np1_gain_index(std::stoi(text)))
@@ -358,25 +360,28 @@ int main(int argc, char** argv) {
         }
         return "a Neuropixels 1.0 gain: 50, 125, 250, 500, 1000, 1500, 2000 or 3000";
     };
-    app.add_option("--seconds", options.seconds, "how long to acquire")->check(CLI::Range(0.1, 36000.0));
+    app.add_option("--seconds", options.seconds, "how long to acquire").range(0.1, 36000.0);
     app.add_option("--output", options.output,
                    "folder of the run (default np3_<date>_<time>); the run is named after it");
-    app.add_option("--ports", options.ports, "API ports 1..4 to acquire")->check(CLI::Range(1, 4));
-    auto* hardware =
+    app.add_option("--ports", options.ports, "API ports 1..4 to acquire").range(1, 4);
+    const auto hardware =
         app.add_flag("--hardware", options.hardware,
                      "run in the current directory without the simulation marker (the real box)");
-    app.add_flag("--virtual", options.virtual_box, "use the library's virtual box")->excludes(hardware);
+    app.add_flag("--virtual", options.virtual_box, "use the library's virtual box").excludes(hardware);
     app.add_flag("--box-model", options.box_model,
                  "the same as --virtual (the box model, shipped as a module)");
-    app.add_option("--signal", options.signal, "what the simulated probes send: neural, sine or ramp")
-        ->transform(CLI::CheckedTransformer(signals, CLI::ignore_case));
-    app.add_option("--ap-gain", options.ap_gain, "AP gain of every channel")->check(gain_check);
-    app.add_option("--lf-gain", options.lf_gain, "LF gain of every channel")->check(gain_check);
+    int signal = static_cast<int>(options.signal);
+    app.add_option("--signal", signal, "what the simulated probes send: neural, sine or ramp")
+        .one_of_mapped(signals);
+    app.add_option("--ap-gain", options.ap_gain, "AP gain of every channel").check(gain_check);
+    app.add_option("--lf-gain", options.lf_gain, "LF gain of every channel").check(gain_check);
     app.add_flag("--plot", options.plot, "draw the run with scripts/plot-run at the end");
     app.add_option("-v,--verbosity", options.verbosity,
                    "library log lines up to this verbosity in np3_bridge.log")
-        ->check(CLI::Range(-2, 9));
-    CLI11_PARSE(app, argc, argv);
+        .range(-2, 9);
+    if (const auto exit_code = app.parse(argc, argv))
+        return *exit_code;
+    options.signal = static_cast<synth::Np_Content>(signal);
     std::sort(options.ports.begin(), options.ports.end());
     options.ports.erase(std::unique(options.ports.begin(), options.ports.end()), options.ports.end());
     try {

@@ -20,7 +20,7 @@
 #include "C_Stream_Synthesizer.h"
 #include "Log.h"
 
-#include <CLI/CLI.hpp>
+#include "Command_Line.h"
 #include <fmt/format.h>
 
 #include <atomic>
@@ -585,29 +585,30 @@ void report_realtime(const Options& options, const Run_Result& result) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Throughput of the np3_bridge data path: four probes and RHD through the whole pipeline"};
+    tools::Command_Line app(
+        "Throughput of the np3_bridge data path: four probes and RHD through the whole pipeline");
     Options options;
     app.add_option("--seconds", options.data_seconds,
                    "seconds of data to push through (rounded up to whole "
                    "recordings)")
-        ->check(CLI::Range(0.1, 3600.0));
+        .range(0.1, 3600.0);
     uint64_t wanted_ticks = options.recording_ticks;
     app.add_option("--recording-ticks", wanted_ticks,
                    "super frames in the looped synthesized recording (rounded up to a multiple of 84)")
-        ->check(CLI::Range(1, 300000));
-    app.add_option("--rhd-streams", options.rhd_streams, "RHD data streams per frame")
-        ->check(CLI::Range(0, 32));
+        .range(1, 300000);
+    app.add_option("--rhd-streams", options.rhd_streams, "RHD data streams per frame").range(0, 32);
     app.add_option("--max-queued", options.max_queued,
                    "transfers the pump lets wait in the demultiplexer's queue")
-        ->check(CLI::Range(1, 10000));
+        .range(1, 10000);
     app.add_flag("--realtime", options.realtime,
                  "pace the box at its real rate, read as a host does, with a busy thread per core");
     app.add_option("--busy-threads", options.busy_threads,
                    "competing busy threads in --realtime (default: one per core)")
-        ->check(CLI::Range(0, 64));
+        .range(0, 64);
     bool no_gain = false;
     app.add_flag("--no-gain-calibration", no_gain, "leave the gain filters without a calibration file");
-    CLI11_PARSE(app, argc, argv);
+    if (const auto exit_code = app.parse(argc, argv))
+        return *exit_code;
     options.gain_calibration = !no_gain;
     options.recording_ticks = whole_recording_ticks(wanted_ticks);
     logging::set_console_verbosity(logging::Verbosity_ERROR);

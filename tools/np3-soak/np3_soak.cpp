@@ -11,7 +11,7 @@
 #include "Counter_Packet_Checker.h"
 #include "NeuropixAPI.h"
 
-#include <CLI/CLI.hpp>
+#include "Command_Line.h"
 #include <fmt/format.h>
 
 #include <array>
@@ -333,18 +333,19 @@ int soak(const Options& options, std::FILE* out) {
 
 int main(int argc, char** argv) {
     Options options;
-    CLI::App app{"Cycles a host's whole life many times against the virtual box"};
-    app.add_option("--cycles", options.cycles, "how many cycles to run")->check(CLI::Range(1, 1000000));
+    Selvan::MURA::tools::Command_Line app("Cycles a host's whole life many times against the virtual box");
+    app.add_option("--cycles", options.cycles, "how many cycles to run").range(1, 1000000);
     app.add_option("--longest-run", options.longest_run_seconds, "longest acquisition of a cycle, in seconds")
-        ->check(CLI::Range(0.0, 3600.0));
+        .range(0.0, 3600.0);
     app.add_option("--speed", options.speed, "the virtual box's rate, as a fraction of the real box's")
-        ->check(CLI::Range(0.01, 1.0));
+        .range(0.01, 1.0);
     app.add_option("--seed", options.seed, "seed of the random stop moments");
     app.add_option("--log", options.log_file, "where the library's console output goes");
     bool no_data_check = false;
     app.add_flag("--no-data-check", no_data_check,
                  "do not check every sample (for slow builds that cannot keep up with the box)");
-    CLI11_PARSE(app, argc, argv);
+    if (const auto exit_code = app.parse(argc, argv))
+        return *exit_code;
     options.check_data = !no_data_check;
     try {
         const fs::path log_file = fs::absolute(options.log_file);
