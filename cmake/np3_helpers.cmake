@@ -38,3 +38,14 @@ function(np3_add_test_executable name)
     set_tests_properties(${name} PROPERTIES ${properties})
   endif()
 endfunction()
+
+# Compiles `const char* <function>()`, returning <value> (generator expressions allowed), into
+# <target> from a generated source of its own outside the unity build. A path of the build tree
+# compiled into the target's other sources would make a clone at another path miss the compiler
+# cache for all of them; this way only the one-line source misses.
+function(np3_add_path_function target function value)
+  set(source ${CMAKE_CURRENT_BINARY_DIR}/${target}_${function}.cpp)
+  file(GENERATE OUTPUT ${source} CONTENT "const char* ${function}() {\n    return \"${value}\";\n}\n")
+  target_sources(${target} PRIVATE ${source})
+  set_source_files_properties(${source} PROPERTIES SKIP_UNITY_BUILD_INCLUSION ON)
+endfunction()

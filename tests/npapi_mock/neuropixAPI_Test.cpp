@@ -30,6 +30,11 @@
 #include <unistd.h>
 #endif
 
+#if !defined(_WIN32)
+// The path of the mock library the build made.
+const char* np3_npapi_mock_library();
+#endif
+
 namespace Selvan::MURA {
 namespace {
 
@@ -131,10 +136,10 @@ int open_replay_files() {
 }
 #else
 void* load_mock() {
-    return ::dlopen(NPAPI_MOCK_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    return ::dlopen(np3_npapi_mock_library(), RTLD_NOW | RTLD_LOCAL);
 }
 bool mock_is_loaded() {
-    return ::dlopen(NPAPI_MOCK_LIBRARY, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD) != nullptr;
+    return ::dlopen(np3_npapi_mock_library(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD) != nullptr;
 }
 void unload_mock(void* library) {
     ::dlclose(library);

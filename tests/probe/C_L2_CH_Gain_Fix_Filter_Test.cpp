@@ -10,6 +10,9 @@
 #include <locale>
 #include <sstream>
 
+// The locale folder the build made, or empty when the system had no definitions for it.
+const char* np3_test_locale_path();
+
 namespace Selvan::MURA {
 namespace {
 
@@ -56,8 +59,9 @@ Block filled(uint16_t value) {
 class Comma_Decimal_Locale {
 public:
     Comma_Decimal_Locale() {
-#if defined(NP3_TEST_LOCALE_PATH) && !defined(_WIN32)
-        setenv("LOCPATH", NP3_TEST_LOCALE_PATH, 1);
+#if !defined(_WIN32)
+        if (*np3_test_locale_path() != '\0')
+            setenv("LOCPATH", np3_test_locale_path(), 1);
 #endif
         for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"}) {
             if (std::setlocale(LC_NUMERIC, name)) {

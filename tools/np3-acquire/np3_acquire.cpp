@@ -37,9 +37,8 @@
 #include <unistd.h>
 #endif
 
-#ifndef NP3_SOURCE_DIR
-#define NP3_SOURCE_DIR ""
-#endif
+// The source tree this program was built from; empty where it does not apply.
+const char* np3_source_dir();
 
 namespace {
 
@@ -220,8 +219,8 @@ std::optional<fs::path> find_plot_script() {
     std::vector<fs::path> candidates;
     if (!error)
         candidates.push_back(program.parent_path().parent_path() / "share" / "np3_bridge" / "plot-run");
-    if (std::string(NP3_SOURCE_DIR).size() > 0)
-        candidates.push_back(fs::path(NP3_SOURCE_DIR) / "scripts" / "plot-run");
+    if (std::string(np3_source_dir()).size() > 0)
+        candidates.push_back(fs::path(np3_source_dir()) / "scripts" / "plot-run");
     for (const auto& candidate : candidates) {
         if (fs::exists(candidate))
             return candidate;

@@ -8,6 +8,9 @@
 #include <dlfcn.h>
 #endif
 
+// The build tree's resource folder, compiled apart (see np3_add_path_function).
+const char* np3_build_resource_dir();
+
 namespace Selvan::MURA::resources {
 
 std::filesystem::path library_folder() {
@@ -39,7 +42,7 @@ std::vector<std::filesystem::path> search_folders() {
         folders.push_back(folder.parent_path() / "share" / "np3_bridge");
     }
     folders.emplace_back(NP3_INSTALL_RESOURCE_DIR);
-    folders.emplace_back(NP3_BUILD_RESOURCE_DIR);
+    folders.emplace_back(np3_build_resource_dir());
     return folders;
 }
 
