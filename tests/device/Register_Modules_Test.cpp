@@ -365,6 +365,20 @@ TEST_F(DataStreamModule, ReadReturnsTheStreamCountAndTimesOneReadIn256) {
     EXPECT_NE(printed.find(" ms \n"), std::string::npos);
 }
 
+// The pump reads straight into the demultiplexer's transfer buffers: a read into another
+// buffer than the prepared one re-points the device read, and no control word is written.
+TEST_F(DataStreamModule, ReadIntoAnotherBufferPreparesThatBuffer) {
+    Stdout_Capture out;
+    data_stream->prepare_buffer_for_hw_read(buffer, 4096);
+    bus.writes.clear();
+    EXPECT_EQ(data_stream->read(buffer + 4096, 4096, true), 4096u);
+    EXPECT_EQ(stream.prepared_buffer, buffer + 4096);
+    EXPECT_EQ(stream.prepared_length, 4096u);
+    EXPECT_FALSE(stream.prepared_flag);
+    EXPECT_EQ(stream.prepared_timeout, 1000u);
+    EXPECT_TRUE(bus.writes.empty());
+}
+
 TEST_F(DataStreamModule, DisablingTheSourceClearsTheControlWord) {
     data_stream->disable_data_source();
     EXPECT_THAT(bus.writes, ElementsAre(Bus_Write{0, 0}));

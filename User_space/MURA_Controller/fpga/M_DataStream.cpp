@@ -35,17 +35,24 @@ bool M_DataStream::check_alignment(const uint8_t* buffer) {
     return true;
 }
 
-void M_DataStream::prepare_buffer_for_hw_read(uint8_t* buffer, uint32_t length) const {
+void M_DataStream::prepare_buffer_for_hw_read(uint8_t* buffer, uint32_t length) {
     if (!check_alignment(buffer))
         return;
     m_configurator->set_tlast_generation_mode_for_Windows_os(false);
     m_configurator->set_tlast_generation_mode_for_Windows_os(true);
     m_stream->prepare_for_read(buffer, length, false, 1000);
+    m_prepared_buffer = buffer;
+    m_prepared_length = length;
 }
 
-uint32_t M_DataStream::read(uint8_t* buffer, uint32_t /*length*/, bool wait_for_full) const {
+uint32_t M_DataStream::read(uint8_t* buffer, uint32_t length, bool wait_for_full) {
     if (!check_alignment(buffer))
         return 0;
+    if (buffer != m_prepared_buffer || length != m_prepared_length) {
+        m_stream->prepare_for_read(buffer, length, false, 1000);
+        m_prepared_buffer = buffer;
+        m_prepared_length = length;
+    }
     const auto start = std::chrono::steady_clock::now();
     const uint32_t delivered = m_stream->read_stream(0, wait_for_full);
     const auto elapsed = std::chrono::steady_clock::now() - start;

@@ -21,10 +21,11 @@ public:
 
     // The DMA engine needs a buffer aligned to 4 bytes and performs best on a page-aligned
     // one. Sets the tlast mode for Windows (off, then on) and prepares the device read.
-    void prepare_buffer_for_hw_read(uint8_t* buffer, uint32_t length) const;
-    // One stream read into the prepared buffer; `buffer` and `length` only serve the
-    // alignment checks. Returns the bytes delivered, 0 for a misaligned buffer.
-    uint32_t read(uint8_t* buffer, uint32_t length, bool wait_for_full) const;
+    void prepare_buffer_for_hw_read(uint8_t* buffer, uint32_t length);
+    // One stream read into `buffer`, which becomes the prepared buffer if it was not: the pump
+    // reads straight into the demultiplexer's transfer buffers, a different one each time.
+    // Returns the bytes delivered, 0 for a misaligned buffer.
+    uint32_t read(uint8_t* buffer, uint32_t length, bool wait_for_full);
     // Clears the whole control word, which stops every stream and powers the QRB004 off.
     void disable_data_source() const;
 
@@ -34,6 +35,8 @@ private:
     I_MemMapped_XDMA* m_xdma;
     MURA_Configurator* m_configurator;
     I_InputDataStream* m_stream;
+    const uint8_t* m_prepared_buffer = nullptr;
+    uint32_t m_prepared_length = 0;
 };
 
 } // namespace Selvan::MURA

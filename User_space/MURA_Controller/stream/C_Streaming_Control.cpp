@@ -214,16 +214,9 @@ bool C_Streaming_Control::pump_data_to_demux() {
 
 // The stream is made of 16-byte rows, but a read may end inside one: the whole rows go to the
 // demultiplexer and the tail waits in front of the next read's data, so rows stay aligned.
-void C_Streaming_Control::push_whole_rows(const uint8_t* bytes, uint32_t count) {
-    if (m_partial_row_length == 0) {
-        // Row-aligned already: the demultiplexer copies straight from the receive buffer.
-        const uint32_t whole = count / ROW_BYTES * ROW_BYTES;
-        m_partial_row_length = count - whole;
-        std::memcpy(m_partial_row.data(), bytes + whole, m_partial_row_length);
-        if (whole > 0)
-            m_demux->push_xfer_buffer_to_queue(bytes, whole);
-        return;
-    }
+// Reads normally end on a row boundary and are queued in place; this path puts a waiting tail
+// in front of the next read.
+void C_Streaming_Control::push_behind_partial_row(const uint8_t* bytes, uint32_t count) {
     demux::Main_mux_transfer_buffer_wrapper& transfer = *m_transfer_buffer;
     std::memcpy(transfer.data, m_partial_row.data(), m_partial_row_length);
     const uint32_t total = m_partial_row_length + count;
@@ -244,17 +237,43 @@ void C_Streaming_Control::push_whole_rows(const uint8_t* bytes, uint32_t count) 
     m_demux->push_xfer_buffer_to_queue(transfer);
 }
 
+uint32_t C_Streaming_Control::read_from_device(uint8_t* destination) {
+    const uint32_t count =
+        m_controller->modules().data_stream->read(destination, RECEIVE_BUFFER_SIZE, true);
+    if (count != RECEIVE_BUFFER_SIZE)
+        console::out("R:{} byte read from device\n", count);
+    if (++m_pump_report_counter == 0)
+        console::out("A:{} byte read from device\n", count);
+    return std::min(count, RECEIVE_BUFFER_SIZE);
+}
+
+// The device writes straight into a transfer buffer of the demultiplexer, which is queued as
+// it stands: 1 MiB per read is not copied again. A buffer a read left empty is kept for the
+// next read.
+uint32_t C_Streaming_Control::pump_in_place() {
+    if (!m_reading_buffer)
+        m_reading_buffer = m_demux->acquire_transfer_buffer();
+    const uint32_t count = read_from_device(m_reading_buffer->data);
+    const uint32_t whole = count / ROW_BYTES * ROW_BYTES;
+    m_partial_row_length = count - whole;
+    std::memcpy(m_partial_row.data(), m_reading_buffer->data + whole, m_partial_row_length);
+    if (whole > 0) {
+        m_reading_buffer->length = whole;
+        m_demux->push_transfer_buffer(std::move(m_reading_buffer));
+    }
+    return count;
+}
+
 bool C_Streaming_Control::pump_hw_data_to_demux() {
     try {
-        uint32_t count = m_controller->modules().data_stream->read(m_page_aligned_recv_buffer.get(),
-                                                                   RECEIVE_BUFFER_SIZE, true);
-        if (count != RECEIVE_BUFFER_SIZE)
-            console::out("R:{} byte read from device\n", count);
-        if (++m_pump_report_counter == 0)
-            console::out("A:{} byte read from device\n", count);
-        count = std::min(count, RECEIVE_BUFFER_SIZE);
-        if (count > 0)
-            push_whole_rows(m_page_aligned_recv_buffer.get(), count);
+        uint32_t count = 0;
+        if (m_partial_row_length == 0) {
+            count = pump_in_place();
+        } else {
+            count = read_from_device(m_page_aligned_recv_buffer.get());
+            if (count > 0)
+                push_behind_partial_row(m_page_aligned_recv_buffer.get(), count);
+        }
         ++m_read_issue_counter;
         m_total_bytes_pumped += count;
         return true;

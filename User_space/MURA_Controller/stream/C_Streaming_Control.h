@@ -114,7 +114,9 @@ private:
     bool pump_hw_data_to_demux();
     bool pump_sim_data_to_demux();
     void start_main_demux_thread();
-    void push_whole_rows(const uint8_t* bytes, uint32_t count);
+    uint32_t read_from_device(uint8_t* destination);
+    uint32_t pump_in_place();
+    void push_behind_partial_row(const uint8_t* bytes, uint32_t count);
     bool wait_for_demux_to_finish();
     void keep_super_frames_lost();
 
@@ -134,6 +136,8 @@ private:
     bool m_main_demux_thread_started = false;
     std::unique_ptr<uint8_t[], Aligned_Free> m_page_aligned_recv_buffer;
     std::unique_ptr<demux::Main_mux_transfer_buffer_wrapper> m_transfer_buffer;
+    // The demultiplexer's transfer buffer the next device read fills (pump thread only).
+    std::unique_ptr<demux::Main_mux_transfer_buffer_wrapper> m_reading_buffer;
     uint64_t m_total_bytes_pumped = 0;
     uint8_t m_pump_report_counter = 0;
     uint32_t m_read_issue_counter = 0;

@@ -9,7 +9,9 @@
 namespace Selvan::MURA::demux {
 namespace {
 
-constexpr size_t RHD_STAGING_WORDS = 4096;
+// A transfer buffer holds about 22,000 RHD words with two streams: they go over in one batch,
+// one lock and at most one wake-up of the RHD worker.
+constexpr size_t RHD_STAGING_WORDS = 32768;
 // Zero words pushed behind the RHD worker's stop flag: a whole frame of 32 streams several
 // times over, so that a worker waiting inside a frame or a preamble search runs on to its
 // stop check.
@@ -34,7 +36,7 @@ Async_NP_And_RHD_Demux::Async_NP_And_RHD_Demux()
     }
     // The first row of every stream is expected to carry counter 0.
     m_last_row_counters.fill(255);
-    m_rhd_staging.reserve(RHD_STAGING_WORDS);
+    m_rhd_staging.resize(RHD_STAGING_WORDS);
     m_raw_data_file.open("raw_data.bin", std::ios::binary | std::ios::trunc);
 }
 
@@ -310,15 +312,17 @@ void Async_NP_And_RHD_Demux::hand_over_whole_super_frames(uint32_t port) {
 }
 
 void Async_NP_And_RHD_Demux::stage_rhd_row(const uint8_t* row) {
-    if (m_rhd_staging.size() + ROW_WORDS > RHD_STAGING_WORDS)
+    if (m_rhd_staged + ROW_WORDS > RHD_STAGING_WORDS)
         flush_rhd_words();
+    uint16_t* staged = m_rhd_staging.data() + m_rhd_staged;
     for (uint32_t w = 0; w < ROW_WORDS; ++w)
-        m_rhd_staging.push_back(read_word(row + 2 + 2 * w));
+        staged[w] = read_word(row + 2 + 2 * w);
+    m_rhd_staged += ROW_WORDS;
 }
 
 void Async_NP_And_RHD_Demux::flush_rhd_words() {
-    m_rhd_worker.push_words(m_rhd_staging.data(), m_rhd_staging.size());
-    m_rhd_staging.clear();
+    m_rhd_worker.push_words(m_rhd_staging.data(), m_rhd_staged);
+    m_rhd_staged = 0;
 }
 
 void Async_NP_And_RHD_Demux::wait_worker_threads_end() {

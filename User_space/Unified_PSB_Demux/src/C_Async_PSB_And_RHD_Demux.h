@@ -49,8 +49,16 @@ public:
     void start_worker_threads();
     // Queues a copy of the buffer's valid bytes; called on the pump thread.
     void push_xfer_buffer_to_queue(const Main_mux_transfer_buffer_wrapper& buffer);
-    // Same, straight from a receive buffer, which saves the pump one copy. length must not be 0.
+    // Same, straight from a receive buffer. length must not be 0.
     void push_xfer_buffer_to_queue(const uint8_t* bytes, uint32_t length);
+    // A transfer buffer for the pump to fill in place (a recycled one when there is one), and
+    // the hand-over of a filled one without a copy; called on the pump thread.
+    std::unique_ptr<Main_mux_transfer_buffer_wrapper> acquire_transfer_buffer() {
+        return m_main_demux_queue.acquire();
+    }
+    void push_transfer_buffer(std::unique_ptr<Main_mux_transfer_buffer_wrapper> buffer) {
+        enqueue_transfer_buffer(std::move(buffer));
+    }
     void poison_queue();
     // Marks the end of a finite stream (a recording, a benchmark): the whole super frames each
     // port has accumulated so far go to its worker instead of waiting for a full buffer.
@@ -142,6 +150,7 @@ private:
 
     // RHD words of the current transfer buffer, handed to the RHD worker in batches.
     std::vector<uint16_t> m_rhd_staging;
+    size_t m_rhd_staged = 0;
 };
 
 } // namespace Selvan::MURA::demux

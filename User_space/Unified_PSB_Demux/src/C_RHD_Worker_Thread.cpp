@@ -3,6 +3,7 @@
 #include "Console.h"
 #include "Log.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace Selvan::MURA::demux {
@@ -80,18 +81,20 @@ void C_RHD_Worker_Thread::deliver(const RHD_Frame& frame) {
     }
 }
 
+// Behind the preamble the frame's words are taken from the batch in one piece, so they are read
+// in place rather than one call per word. The stream count is read once per frame.
 bool C_RHD_Worker_Thread::parse_frame(RHD_Frame& frame) {
     if (!read_preamble(frame))
         return false;
-    frame.timestamp = pop_double_word();
-    read_streams(frame);
-    const uint32_t skipped = frame.stream_count % 4 + 2;
-    for (uint32_t i = 0; i < skipped; ++i)
-        pop_word();
-    for (auto& word : frame.auxiliary)
-        word = pop_word();
-    frame.ttl_in = pop_double_word();
-    frame.ttl_out = pop_double_word();
+    const uint32_t count = m_stream_count.load(std::memory_order_relaxed);
+    const uint16_t* words = take_words(RHD_Frame::word_count(count) - PREAMBLE_WORDS);
+    frame.timestamp = double_word(words);
+    words = read_streams(frame, count, words + 2);
+    words += count % 4 + 2;
+    std::copy(words, words + frame.auxiliary.size(), frame.auxiliary.begin());
+    words += frame.auxiliary.size();
+    frame.ttl_in = double_word(words);
+    frame.ttl_out = double_word(words + 2);
     m_valid_frame_count.fetch_add(1, std::memory_order_relaxed);
     return true;
 }
@@ -111,7 +114,7 @@ bool C_RHD_Worker_Thread::read_preamble(RHD_Frame& frame) {
         console::out("Resync info 1\n");
     }
     uint64_t preamble = word;
-    for (int i = 1; i < 4; ++i)
+    for (int i = 1; i < static_cast<int>(PREAMBLE_WORDS); ++i)
         preamble |= static_cast<uint64_t>(pop_word()) << (16 * i);
     frame.preamble = preamble;
     if (preamble != RHD_Frame::PREAMBLE) {
@@ -121,30 +124,37 @@ bool C_RHD_Worker_Thread::read_preamble(RHD_Frame& frame) {
     return true;
 }
 
-// The stream count is read once per frame. The frame record is reused: arrays of streams no
-// longer present are cleared so that they read as absent.
-void C_RHD_Worker_Thread::read_streams(RHD_Frame& frame) {
-    const uint32_t count = m_stream_count.load(std::memory_order_relaxed);
+// The frame record is reused: arrays of streams no longer present are cleared so that they
+// read as absent. The slots are interleaved on the wire: slot 0 of every stream, then slot 1.
+const uint16_t* C_RHD_Worker_Thread::read_streams(RHD_Frame& frame, uint32_t count, const uint16_t* words) {
     for (uint32_t s = count; s < frame.stream_count; ++s)
         frame.streams[s].fill(0);
     frame.stream_count = count;
     for (uint32_t slot = 0; slot < RHD_Frame::SLOTS_PER_STREAM; ++slot) {
         for (uint32_t s = 0; s < count; ++s)
-            frame.streams[s][slot] = pop_word();
+            frame.streams[s][slot] = *words++;
     }
+    return words;
 }
 
 uint16_t C_RHD_Worker_Thread::pop_word() {
-    if (m_batch_position == m_batch_size) {
-        m_batch_size = m_queue.pop_batch(m_batch.data(), m_batch.size());
-        m_batch_position = 0;
-    }
-    return m_batch[m_batch_position++];
+    return *take_words(1);
 }
 
-uint32_t C_RHD_Worker_Thread::pop_double_word() {
-    const uint32_t low = pop_word();
-    return low | static_cast<uint32_t>(pop_word()) << 16;
+// The next `count` words, contiguous in the batch: what is left of the batch moves to its
+// front and the queue fills the rest, blocking until enough words have come.
+const uint16_t* C_RHD_Worker_Thread::take_words(size_t count) {
+    if (m_batch_size - m_batch_position < count) {
+        const size_t kept = m_batch_size - m_batch_position;
+        std::copy(m_batch.begin() + m_batch_position, m_batch.begin() + m_batch_size, m_batch.begin());
+        m_batch_size = kept;
+        m_batch_position = 0;
+        while (m_batch_size < count)
+            m_batch_size += m_queue.pop_batch(m_batch.data() + m_batch_size, m_batch.size() - m_batch_size);
+    }
+    const uint16_t* words = m_batch.data() + m_batch_position;
+    m_batch_position += count;
+    return words;
 }
 
 } // namespace Selvan::MURA::demux

@@ -22,6 +22,7 @@ class MURA_EXPORT C_RHD_Worker_Thread {
 public:
     static constexpr uint32_t MAX_STREAM_COUNT = RHD_Frame::MAX_STREAM_COUNT;
     static constexpr uint16_t PREAMBLE_FIRST_WORD = 0x2A53;
+    static constexpr uint32_t PREAMBLE_WORDS = 4;
 
     C_RHD_Worker_Thread() = default;
     // Stops and joins a running worker (pushing the zero words that let it finish a frame).
@@ -53,10 +54,13 @@ private:
     void worker_loop();
     bool parse_frame(RHD_Frame& frame);
     bool read_preamble(RHD_Frame& frame);
-    void read_streams(RHD_Frame& frame);
+    const uint16_t* read_streams(RHD_Frame& frame, uint32_t count, const uint16_t* words);
     void deliver(const RHD_Frame& frame);
     uint16_t pop_word();
-    uint32_t pop_double_word();
+    const uint16_t* take_words(size_t count);
+    static uint32_t double_word(const uint16_t* words) {
+        return words[0] | static_cast<uint32_t>(words[1]) << 16;
+    }
 
     C_RHD_Word_Queue m_queue;
     std::thread m_thread;
@@ -67,8 +71,9 @@ private:
     std::atomic<uint32_t> m_valid_frame_count{0};
     uint32_t m_listener_failures = 0;
 
-    // Words taken from the queue in one batch and not parsed yet (worker thread only).
-    std::array<uint16_t, 4096> m_batch{};
+    // Words taken from the queue in one batch and not parsed yet (worker thread only); it holds
+    // several frames of the largest size, which take_words needs in one piece.
+    std::array<uint16_t, 16384> m_batch{};
     size_t m_batch_size = 0;
     size_t m_batch_position = 0;
 };

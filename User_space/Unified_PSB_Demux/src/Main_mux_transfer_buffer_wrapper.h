@@ -6,8 +6,9 @@ namespace Selvan::MURA::demux {
 
 // One transfer of the box's multiplexed card-to-host stream: up to 1 MiB of whole 16-byte rows.
 // A length of 0 is the poison packet that ends the stream; END_OF_DATA marks the end of a
-// finite stream, after which what the ports have accumulated is decoded.
-struct Main_mux_transfer_buffer_wrapper {
+// finite stream, after which what the ports have accumulated is decoded. Page-aligned, so that
+// the device's DMA reads can write into it directly.
+struct alignas(4096) Main_mux_transfer_buffer_wrapper {
     static constexpr uint32_t CAPACITY = 0x100000;
     static constexpr uint32_t END_OF_DATA = 0xFFFFFFFF;
     uint8_t data[CAPACITY];
