@@ -107,23 +107,23 @@ TEST_F(RhdWorker, StreamsAreInterleavedSlotMajorAndTheFillerSkipped) {
 
 // A frame is parsed in one piece out of the worker's batch: words arriving seven at a time, as
 // the rows bring them, must still make whole frames, also where a frame crosses the end of a
-// batch (a batch holds 14 frames of 32 streams and a part of the next).
+// batch (a batch holds three frames of 32 streams and a part of the next).
 TEST_F(RhdWorker, FramesArrivingRowByRowAreAssembledAcrossBatches) {
     Stdout_Capture out;
     Stderr_Capture err;
     start(32);
     std::vector<uint16_t> words;
-    for (uint32_t timestamp = 1; timestamp <= 40; ++timestamp) {
+    for (uint32_t timestamp = 1; timestamp <= 10; ++timestamp) {
         const auto frame = rhd_frame_words(32, timestamp, timestamp, 0);
         words.insert(words.end(), frame.begin(), frame.end());
     }
     for (size_t at = 0; at < words.size(); at += 7)
         worker.push_words(words.data() + at, std::min<size_t>(7, words.size() - at));
-    ASSERT_TRUE(recorder->wait_for(40));
+    ASSERT_TRUE(recorder->wait_for(10));
     stop();
     EXPECT_EQ(without_rhd_stop_report(err.take()), "");
     const auto frames = recorder->frames();
-    for (uint32_t i = 0; i < 40; ++i) {
+    for (uint32_t i = 0; i < 10; ++i) {
         ASSERT_EQ(frames[i].timestamp, i + 1);
         ASSERT_EQ(frames[i].ttl_in, i + 1);
         ASSERT_EQ(frames[i].streams[31][34], 1000 + 35 * 31 + 34);

@@ -72,8 +72,8 @@ private:
     uint32_t m_listener_failures = 0;
 
     // Words taken from the queue in one batch and not parsed yet (worker thread only); it holds
-    // several frames of the largest size, which take_words needs in one piece.
-    std::array<uint16_t, 16384> m_batch{};
+    // three frames of the largest size, which take_words needs in one piece.
+    std::array<uint16_t, 4096> m_batch{};
     size_t m_batch_size = 0;
     size_t m_batch_position = 0;
 };
