@@ -158,40 +158,59 @@ void Async_NP_And_RHD_Demux::process_one_transfer_buffer() {
     m_main_demux_queue.pop_front();
 }
 
-// Counters are kept in locals through the row loop and published once per buffer, so the hot
-// loop does no atomic operations.
+// Nearly every row continues its port's super frame in a buffer with room left, its counter one
+// past the last: such a row is appended through the port's fast lane, kept in locals with the
+// expected counters, and only any other row takes the full path (counter report, resync,
+// hand-over), with the port's state written back before and read again after. Counters are
+// published once per buffer, so the hot loop does no atomic operations.
 void Async_NP_And_RHD_Demux::process_rows(const Main_mux_transfer_buffer_wrapper& buffer,
                                           uint32_t row_count) {
     uint32_t row_index = m_row_index.load(std::memory_order_relaxed);
+    std::array<Fast_Lane, NP_PORT_COUNT> lanes;
+    for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
+        lanes[port] = open_fast_lane(port);
+    std::array<uint8_t, NP_PORT_COUNT + 1> expected;
+    for (uint32_t id = 0; id <= RHD_STREAM_ID; ++id)
+        expected[id] = static_cast<uint8_t>(m_last_row_counters[id] + 1);
     std::array<uint32_t, NP_PORT_COUNT> np_rows{};
     uint32_t rhd_rows = 0;
     uint32_t row = 0;
-    for (; row < row_count; ++row) {
+    for (; row < row_count; ++row, ++row_index) {
         const uint8_t* bytes = buffer.data + row * ROW_BYTES;
         if (row_marker(bytes) != ROW_MARKER)
             break;
         const uint8_t id = bytes[0] & 0x0F;
-        const bool continuous = id > RHD_STREAM_ID || check_row_counter(id, bytes[1], row_index);
         if (id < NP_PORT_COUNT) {
-            // Nearly every row continues a port's super frame in a buffer with room left.
-            NP_Accumulation_Buffer& accumulation = *m_accumulation_buffers[id];
-            const Port_Sync& sync = m_port_sync[id];
-            if (continuous && !sync.gap_in_super_frame && !sync.resyncing && accumulation.used != 0 &&
-                accumulation.used != NP_Accumulation_Buffer::CAPACITY) {
-                std::memcpy(accumulation.payload + accumulation.used, bytes + 2, ROW_PAYLOAD_BYTES);
-                accumulation.used += ROW_PAYLOAD_BYTES;
+            Fast_Lane& lane = lanes[id];
+            if (bytes[1] == expected[id] && lane.cursor != lane.limit) {
+                std::memcpy(lane.cursor, bytes + 2, ROW_PAYLOAD_BYTES);
+                lane.cursor += ROW_PAYLOAD_BYTES;
+                ++expected[id];
                 ++np_rows[id];
-            } else {
-                np_rows[id] += accept_np_row(id, bytes, continuous);
+                continue;
             }
+            close_fast_lane(id, lane);
+            m_last_row_counters[id] = static_cast<uint8_t>(expected[id] - 1);
+            const bool continuous = check_row_counter(id, bytes[1], row_index);
+            np_rows[id] += accept_np_row(id, bytes, continuous);
+            lane = open_fast_lane(id);
+            expected[id] = static_cast<uint8_t>(bytes[1] + 1);
         } else if (id == RHD_STREAM_ID) {
+            if (bytes[1] != expected[id]) {
+                m_last_row_counters[id] = static_cast<uint8_t>(expected[id] - 1);
+                check_row_counter(id, bytes[1], row_index);
+            }
+            expected[id] = static_cast<uint8_t>(bytes[1] + 1);
             stage_rhd_row(bytes);
             ++rhd_rows;
         } else {
             logging::warning("Unknown demux stream id : %x ", id);
         }
-        ++row_index;
     }
+    for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
+        close_fast_lane(port, lanes[port]);
+    for (uint32_t id = 0; id <= RHD_STREAM_ID; ++id)
+        m_last_row_counters[id] = static_cast<uint8_t>(expected[id] - 1);
     flush_rhd_words();
     m_row_index.store(row_index, std::memory_order_relaxed);
     for (uint32_t np = 0; np < NP_PORT_COUNT; ++np)
@@ -203,6 +222,21 @@ void Async_NP_And_RHD_Demux::process_rows(const Main_mux_transfer_buffer_wrapper
             "Async_PSB_And_RHD_Demux : invalid row marker at row {} of the transfer buffer, {} bytes "
             "dropped\n",
             row, buffer.length - row * ROW_BYTES);
+}
+
+// The lane is open while the port is inside a super frame with no break in its rows and room
+// left in its buffer; a closed lane has its limit at its cursor.
+Async_NP_And_RHD_Demux::Fast_Lane Async_NP_And_RHD_Demux::open_fast_lane(uint32_t port) {
+    NP_Accumulation_Buffer& accumulation = *m_accumulation_buffers[port];
+    const Port_Sync& sync = m_port_sync[port];
+    uint8_t* cursor = accumulation.payload + accumulation.used;
+    const bool open = !sync.gap_in_super_frame && !sync.resyncing && accumulation.used != 0;
+    return {cursor, open ? accumulation.payload + NP_Accumulation_Buffer::CAPACITY : cursor};
+}
+
+void Async_NP_And_RHD_Demux::close_fast_lane(uint32_t port, const Fast_Lane& lane) {
+    NP_Accumulation_Buffer& accumulation = *m_accumulation_buffers[port];
+    accumulation.used = static_cast<uint32_t>(lane.cursor - accumulation.payload);
 }
 
 void Async_NP_And_RHD_Demux::report_row_counter_jump(uint8_t id, uint8_t last, uint8_t counter,

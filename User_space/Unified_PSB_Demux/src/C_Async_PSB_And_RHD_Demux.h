@@ -105,6 +105,13 @@ private:
 
     void process_one_transfer_buffer();
     void process_rows(const Main_mux_transfer_buffer_wrapper& buffer, uint32_t row_count);
+    // Where a port's next rows go while nothing but appending is to be done (see process_rows).
+    struct Fast_Lane {
+        uint8_t* cursor;
+        uint8_t* limit;
+    };
+    Fast_Lane open_fast_lane(uint32_t port);
+    void close_fast_lane(uint32_t port, const Fast_Lane& lane);
     bool check_row_counter(uint8_t id, uint8_t counter, uint32_t row_index) {
         const uint8_t last = m_last_row_counters[id];
         m_last_row_counters[id] = counter;
