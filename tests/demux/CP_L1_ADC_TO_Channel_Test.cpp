@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <string>
 #include <vector>
 
 namespace Selvan::MURA::demux {
@@ -16,8 +17,11 @@ using test_support::Stdout_Capture;
 struct Recording_L2 : I_L2_Demux_CH_Results {
     void publish_ap_ch_data(Channel_Block& block) override { ap.push_back(block); }
     void publish_lp_ch_data(Channel_Block& block) override { lfp.push_back(block); }
+    void begin_batch() override { brackets += '('; }
+    void end_batch() override { brackets += ')'; }
     std::vector<Channel_Block> ap;
     std::vector<Channel_Block> lfp;
+    std::string brackets;
 };
 
 ADC_Frame frame_with_counter(uint32_t counter, uint16_t sample_value = 0) {
@@ -135,6 +139,35 @@ TEST_F(AdcToChannel, ExpiredListenerIsReportedPerBlockAndDecodingGoesOn) {
     expected += "publish_ap_ch_data destination it not alive\n";
     EXPECT_EQ(err.take(), expected);
     EXPECT_EQ(stage.get_published_frame_count(), 156u);
+}
+
+// Inside a batch the listener is looked up once: a listener set meanwhile takes over at the next
+// block (the one it replaced is let go at once), one released by its owner is held to the end of
+// the batch. Outside a batch every block is a batch of its own, as the expired-listener test shows.
+TEST_F(AdcToChannel, ABatchHoldsItsListenerUntilReplacedOrEnded) {
+    Stderr_Capture err;
+    std::weak_ptr<Recording_L2> first = listener;
+    stage.begin_batch();
+    for (uint32_t d = 0; d < 13; ++d)
+        stage.publish_adc_data(frame_with_counter(d));
+    listener.reset();
+    for (uint32_t d = 13; d < 26; ++d)
+        stage.publish_adc_data(frame_with_counter(d));
+    ASSERT_FALSE(first.expired());
+    EXPECT_EQ(first.lock()->ap.size(), 2u);
+    EXPECT_EQ(first.lock()->brackets, "(");
+    auto second = std::make_shared<Recording_L2>();
+    stage.set_l2_ch_result_listener(second);
+    for (uint32_t d = 26; d < 39; ++d)
+        stage.publish_adc_data(frame_with_counter(d));
+    EXPECT_TRUE(first.expired());
+    EXPECT_EQ(second->ap.size(), 1u);
+    stage.end_batch();
+    EXPECT_EQ(second->brackets, "()");
+    EXPECT_EQ(err.take(), "");
+    for (uint32_t d = 39; d < 52; ++d)
+        stage.publish_adc_data(frame_with_counter(d));
+    EXPECT_EQ(second->brackets, "()()");
 }
 
 TEST_F(AdcToChannel, NullWriterAcceptsBothBlocks) {

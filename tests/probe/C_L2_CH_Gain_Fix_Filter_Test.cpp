@@ -25,7 +25,10 @@ class Block_Recorder : public demux::I_L2_Demux_CH_Results {
 public:
     void publish_ap_ch_data(Block& block) override { ap.push_back(block); }
     void publish_lp_ch_data(Block& block) override { lfp.push_back(block); }
+    void begin_batch() override { brackets += '('; }
+    void end_batch() override { brackets += ')'; }
     std::vector<Block> ap, lfp;
+    std::string brackets;
 };
 
 // A calibration file whose AP factor for gain g and electrode e is ap(g, e), LFP lfp(g, e).
@@ -140,6 +143,29 @@ TEST_F(GainFilter, CorrectionTruncatesTowardZero) {
     block = filled(40000);
     filter->publish_lp_ch_data(block);
     EXPECT_EQ(recorder->lfp[0][0], static_cast<uint16_t>(80000)); // low 16 bits, no saturation
+}
+
+// Inside a batch the listener and the tables are held, yet a file loaded or a listener set
+// meanwhile takes over at the next block; the batch is passed on to the listener.
+TEST_F(GainFilter, ABatchHoldsListenerAndTablesUntilEitherChanges) {
+    filter->begin_batch();
+    Block block = filled(10);
+    filter->publish_ap_ch_data(block);
+    ASSERT_TRUE(load(gain_file([](int, int) { return "2"; }, [](int, int) { return "1"; })));
+    block = filled(10);
+    filter->publish_ap_ch_data(block);
+    auto second = std::make_shared<Block_Recorder>();
+    filter->set_downstream_listener(second);
+    block = filled(10);
+    filter->publish_ap_ch_data(block);
+    filter->end_batch();
+    ASSERT_EQ(recorder->ap.size(), 2u);
+    EXPECT_EQ(recorder->ap[0], filled(10));
+    EXPECT_EQ(recorder->ap[1], filled(20));
+    EXPECT_EQ(recorder->brackets, "()()");
+    ASSERT_EQ(second->ap.size(), 1u);
+    EXPECT_EQ(second->ap[0], filled(20));
+    EXPECT_EQ(second->brackets, "()");
 }
 
 TEST_F(GainFilter, BankSelectionPicksTheFactorsOfTheElectrodeRow) {

@@ -115,6 +115,7 @@ bool C_L2_CH_Gain_Fix_Filter::load_gain_calibration(std::istream& in) {
     settings_changed();
     const std::lock_guard lock(m_pointer_mutex);
     m_tables = std::move(tables);
+    targets_changed();
     return true;
 }
 
@@ -133,6 +134,7 @@ void C_L2_CH_Gain_Fix_Filter::select_bank(uint32_t channel, uint16_t bank) {
 void C_L2_CH_Gain_Fix_Filter::set_downstream_listener(std::weak_ptr<demux::I_L2_Demux_CH_Results> listener) {
     const std::lock_guard lock(m_pointer_mutex);
     m_downstream = std::move(listener);
+    targets_changed();
 }
 
 std::weak_ptr<demux::I_L2_Demux_CH_Results> C_L2_CH_Gain_Fix_Filter::get_downstream_listener() const {
@@ -193,23 +195,60 @@ void C_L2_CH_Gain_Fix_Filter::correct(Block& block, const Channel_Factors& facto
             static_cast<uint16_t>(truncate_to_int32(static_cast<float>(block[channel]) * factors[channel]));
 }
 
+const C_L2_CH_Gain_Fix_Filter::Block_Targets& C_L2_CH_Gain_Fix_Filter::targets_for_block() {
+    const uint64_t generation = m_targets_generation.load(std::memory_order_acquire);
+    if (!m_targets_held || generation != m_held_generation) {
+        end_batch_of_downstream();
+        m_held_targets = current_targets();
+        m_held_generation = generation;
+        m_targets_held = true;
+        if (m_held_targets.listener)
+            m_held_targets.listener->begin_batch();
+    }
+    return m_held_targets;
+}
+
+void C_L2_CH_Gain_Fix_Filter::end_batch_of_downstream() {
+    if (m_held_targets.listener)
+        m_held_targets.listener->end_batch();
+    m_held_targets = {};
+    m_targets_held = false;
+}
+
+void C_L2_CH_Gain_Fix_Filter::end_batch() {
+    m_in_batch = false;
+    end_batch_of_downstream();
+}
+
 void C_L2_CH_Gain_Fix_Filter::publish(Block& block, bool ap) {
-    auto [listener, tables] = current_targets();
-    if (!listener) {
+    try {
+        correct_and_pass_on(block, ap);
+    } catch (...) {
+        if (!m_in_batch)
+            end_batch_of_downstream();
+        throw;
+    }
+    if (!m_in_batch)
+        end_batch_of_downstream();
+}
+
+void C_L2_CH_Gain_Fix_Filter::correct_and_pass_on(Block& block, bool ap) {
+    const Block_Targets& targets = targets_for_block();
+    if (!targets.listener) {
         console::out(ap ? "C_L2_CH_Gain_Fix_Filter has no ap listener\n"
                         : "C_L2_CH_Gain_Fix_Filter has no lp listener\n");
         return;
     }
-    if (tables) {
+    if (targets.tables) {
         const uint64_t generation = m_settings_generation.load(std::memory_order_acquire);
-        if (tables != m_built.tables || generation != m_built.settings_generation)
-            rebuild_factors(std::move(tables), generation);
+        if (targets.tables != m_built.tables || generation != m_built.settings_generation)
+            rebuild_factors(targets.tables, generation);
         correct(block, ap ? m_built.ap : m_built.lfp);
     }
     if (ap)
-        listener->publish_ap_ch_data(block);
+        targets.listener->publish_ap_ch_data(block);
     else
-        listener->publish_lp_ch_data(block);
+        targets.listener->publish_lp_ch_data(block);
 }
 
 void C_L2_CH_Gain_Fix_Filter::publish_ap_ch_data(Block& block) {

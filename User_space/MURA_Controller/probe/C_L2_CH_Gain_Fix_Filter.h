@@ -43,6 +43,10 @@ public:
 
     void publish_ap_ch_data(Block& block) override;
     void publish_lp_ch_data(Block& block) override;
+    // Inside a batch the downstream listener and the tables are looked up once and held (a new
+    // file or listener takes over at the next block); outside one, per block.
+    void begin_batch() override { m_in_batch = true; }
+    void end_batch() override;
 
     bool is_gain_data_loaded() const { return current_tables() != nullptr; }
     uint16_t electrode_of_channel(uint32_t channel) const {
@@ -74,12 +78,16 @@ private:
     void correct(Block& block, const Channel_Factors& factors) const;
     void settings_changed() { m_settings_generation.fetch_add(1, std::memory_order_release); }
     void publish(Block& block, bool ap);
+    void correct_and_pass_on(Block& block, bool ap);
     std::shared_ptr<const Gain_Tables> current_tables() const;
     struct Block_Targets {
         std::shared_ptr<demux::I_L2_Demux_CH_Results> listener;
         std::shared_ptr<const Gain_Tables> tables;
     };
     Block_Targets current_targets() const;
+    const Block_Targets& targets_for_block();
+    void end_batch_of_downstream();
+    void targets_changed() { m_targets_generation.fetch_add(1, std::memory_order_release); }
 
     mutable std::mutex m_pointer_mutex; // guards m_tables and m_downstream
     std::shared_ptr<const Gain_Tables> m_tables;
@@ -88,7 +96,14 @@ private:
     Channel_Settings m_ap_gain_of_channel{};
     Channel_Settings m_lfp_gain_of_channel{};
     std::atomic<uint64_t> m_settings_generation{1};
+    // Counts changes of m_tables and m_downstream, so that held targets are known to be current.
+    std::atomic<uint64_t> m_targets_generation{0};
     Built_Factors m_built;
+    // Worker thread only.
+    Block_Targets m_held_targets;
+    uint64_t m_held_generation = 0;
+    bool m_targets_held = false;
+    bool m_in_batch = false;
 };
 
 } // namespace Selvan::MURA

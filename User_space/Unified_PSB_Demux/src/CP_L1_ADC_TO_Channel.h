@@ -36,6 +36,12 @@ public:
 
     uint32_t get_published_frame_count() const { return m_published_frame_count; }
 
+    // Between these (the worker's batch of super frames) the listener is looked up once and held,
+    // rather than locked for every block: a listener set in the meantime takes over at the next
+    // block, one its owner lets go of stays alive to the end of the batch.
+    void begin_batch() { m_in_batch = true; }
+    void end_batch();
+
     // Continues the counters as if the frame with this extended counter had just been
     // processed. Lets a test start a recording hours into a stream without replaying them.
     void preset_frame_counter(uint64_t last_extended_counter);
@@ -46,6 +52,9 @@ private:
     void check_frame_number_continuity(uint16_t high, uint16_t low);
     uint64_t extend_frame_counter(uint16_t high, uint16_t low);
     void publish_block(bool ap);
+    void pass_block_on(bool ap);
+    I_L2_Demux_CH_Results* listener_for_block();
+    void let_go_of_listener();
     static void scatter_frame(const ADC_Frame& adc, uint32_t slot, Channel_Block& block);
     void place_ap_frame(const ADC_Frame& adc, uint32_t slot);
     void place_lfp_frame(const ADC_Frame& adc, uint32_t slot);
@@ -55,6 +64,11 @@ private:
     Channel_Block m_lfp_block{};
     uint32_t m_prev_two_part_counter = 0xFFFFFFFF;
     C_Listener_Slot<I_L2_Demux_CH_Results> m_l2_listener;
+    // The listener held for the batch and the slot generation it was looked up at (worker only).
+    std::shared_ptr<I_L2_Demux_CH_Results> m_held_listener;
+    uint64_t m_held_generation = 0;
+    bool m_listener_held = false;
+    bool m_in_batch = false;
     // The high parts are cleared by a resync on the controlling thread while the worker thread
     // may still hold them from earlier data, hence atomics.
     std::atomic<uint16_t> m_three_word_counter_high_part{0};

@@ -81,11 +81,22 @@ void C_NP_Worker_Thread::worker_loop() {
 // that buffer; the worker goes on with the next one so the port keeps streaming and shutdown
 // still reaches it.
 void C_NP_Worker_Thread::decode(const NP_Accumulation_Buffer& buffer) {
+    m_adc_to_channel.begin_batch();
     try {
         m_psb_demuxer.feed_psb_raw_data_block_buffer(buffer.payload, buffer.used);
     } catch (const std::exception& e) {
         console::err("{} worker : exception while decoding a block, rest of the block dropped : {}\n", m_name,
                      e.what());
+    }
+    end_batch();
+}
+
+// A listener that throws at the end of the batch must not end the worker either.
+void C_NP_Worker_Thread::end_batch() {
+    try {
+        m_adc_to_channel.end_batch();
+    } catch (const std::exception& e) {
+        console::err("{} worker : exception at the end of a block : {}\n", m_name, e.what());
     }
 }
 

@@ -47,6 +47,7 @@ public:
 private:
     void worker_loop();
     void decode(const NP_Accumulation_Buffer& buffer);
+    void end_batch();
 
     Queue m_queue;
     std::thread m_thread;

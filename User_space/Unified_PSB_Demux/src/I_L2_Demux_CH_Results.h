@@ -19,6 +19,11 @@ class MURA_EXPORT I_L2_Demux_CH_Results {
 public:
     virtual void publish_ap_ch_data(Channel_Block& block) = 0;
     virtual void publish_lp_ch_data(Channel_Block& block) = 0;
+    // A worker brackets the blocks it publishes from one batch of data with these: between them
+    // a listener may keep what it looks up per block (its own listener, its tables) instead of
+    // looking it up again, and at end_batch it lets go of it.
+    virtual void begin_batch() {}
+    virtual void end_batch() {}
     virtual ~I_L2_Demux_CH_Results() = default;
 };
 
