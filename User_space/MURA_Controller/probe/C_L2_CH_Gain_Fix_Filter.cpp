@@ -1,6 +1,7 @@
 #include "C_L2_CH_Gain_Fix_Filter.h"
 
 #include "Console.h"
+#include "Vector_Clones.h"
 
 #include <charconv>
 #include <cmath>
@@ -183,7 +184,7 @@ void C_L2_CH_Gain_Fix_Filter::rebuild_factors(std::shared_ptr<const Gain_Tables>
 }
 
 // The product is truncated toward zero to an int32 and its low 16 bits kept, as before.
-void C_L2_CH_Gain_Fix_Filter::correct(Block& block, const Channel_Factors& factors) const {
+NP3_VECTOR_CLONES void C_L2_CH_Gain_Fix_Filter::correct(Block& block, const Channel_Factors& factors) const {
     if (m_built.products_fit_int32) {
         for (uint32_t channel = 0; channel < CHANNEL_COUNT; ++channel)
             block[channel] = static_cast<uint16_t>(

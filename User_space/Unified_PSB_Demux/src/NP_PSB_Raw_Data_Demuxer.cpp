@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "Main_mux_transfer_buffer_wrapper.h"
+#include "Vector_Clones.h"
 
 namespace Selvan::MURA::demux {
 namespace {
@@ -23,6 +24,12 @@ void NP_PSB_Raw_Data_Demuxer::feed_psb_raw_data_block_buffer(const uint8_t* buff
         return;
     }
     for (uint32_t offset = 0; offset < byte_count; offset += SUPER_FRAME_BYTES) {
+        // The buffer was filled by another thread and is not in this core's cache: the super
+        // frame after next is asked for while this one is decoded.
+        if (offset + 3 * SUPER_FRAME_BYTES <= byte_count) {
+            for (uint32_t line = 0; line < SUPER_FRAME_BYTES; line += 64)
+                __builtin_prefetch(buffer + offset + 2 * SUPER_FRAME_BYTES + line, 0, 0);
+        }
         if (!decode_super_frame(buffer + offset))
             return;
     }
@@ -57,7 +64,7 @@ bool NP_PSB_Raw_Data_Demuxer::decode_super_frame(const uint8_t* super_frame) {
 
 // All 35 tags at once, without a branch per word. A frame with a wrong tag is decoded row by
 // row, which reports each wrong word.
-bool NP_PSB_Raw_Data_Demuxer::lane_tags_match(const uint8_t* frame) {
+NP3_VECTOR_CLONES bool NP_PSB_Raw_Data_Demuxer::lane_tags_match(const uint8_t* frame) {
     static constexpr auto expected_tags = [] {
         std::array<uint16_t, FRAME_WORDS> tags{};
         for (uint32_t word = 0; word < FRAME_WORDS; ++word)
