@@ -4,6 +4,9 @@
 #include "Log.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <stdexcept>
 
 namespace Selvan::MURA::demux {
@@ -23,6 +26,17 @@ std::array<std::atomic<uint32_t>, Async_NP_And_RHD_Demux::NP_PORT_COUNT> g_np_qu
 
 uint8_t row_marker(const uint8_t* row) {
     return row[0] >> 4;
+}
+
+// The row is 16-byte aligned in the transfer buffer: one aligned load, a shift past marker and
+// counter, one store of 16 bytes (the last two are overwritten by the next row).
+inline void append_payload(uint8_t* destination, const uint8_t* row) {
+#if defined(__SSE2__)
+    const __m128i whole_row = _mm_load_si128(reinterpret_cast<const __m128i*>(row));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination), _mm_srli_si128(whole_row, 2));
+#else
+    std::memcpy(destination, row + 2, Async_NP_And_RHD_Demux::ROW_PAYLOAD_BYTES);
+#endif
 }
 
 } // namespace
@@ -186,7 +200,7 @@ void Async_NP_And_RHD_Demux::process_rows(const Main_mux_transfer_buffer_wrapper
                 // Four buffers are written at once, none of them in cache: asking for the lines
                 // ahead (for writing) keeps the loop from waiting on each one.
                 __builtin_prefetch(lane.cursor + 512, 1, 0);
-                std::memcpy(lane.cursor, bytes + 2, ROW_PAYLOAD_BYTES);
+                append_payload(lane.cursor, bytes);
                 lane.cursor += ROW_PAYLOAD_BYTES;
                 ++expected[id];
                 ++np_rows[id];

@@ -25,7 +25,10 @@ struct NP_Accumulation_Buffer {
     static constexpr uint32_t SUPER_FRAMES = NP3_ACCUMULATION_SUPER_FRAMES;
     static constexpr uint32_t SUPER_FRAME_BYTES = 910;
     static constexpr uint32_t CAPACITY = SUPER_FRAMES * SUPER_FRAME_BYTES;
-    uint8_t payload[CAPACITY];
+    // A row's payload is appended as 16 bytes, two of them beyond it, which the next row
+    // overwrites; the last row's two go into this slack.
+    static constexpr uint32_t SLACK = 2;
+    uint8_t payload[CAPACITY + SLACK];
     uint32_t used;
 };
 
