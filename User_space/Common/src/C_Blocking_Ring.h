@@ -20,10 +20,10 @@ namespace Selvan::MURA {
 // producer signals the condition variable only when a consumer waits and has what it waits for:
 // a wake-up is a system call and a thread switch, far dearer than the element it announces.
 //
-// The producer may fill a slot in place: reserve_back hands out the slot past the back, which
-// only the producer touches until publish_back makes it the consumer's. Likewise the consumer
-// reads the front element in place until pop_front. An unbounded ring doubles when the producer
-// finds it full and keeps its size; a bounded one refuses the slot instead. Growing moves the
+// The producer fills the slot past the back in place and publishes it under one lock
+// (push_back_with); the consumer reads the front element in place until pop_front. An unbounded
+// ring doubles when the producer finds it full and keeps its size; a bounded one refuses the
+// element instead. Growing moves the
 // slots, so a consumer that reads in place while the producer may grow the ring keeps its
 // elements behind pointers (the slot moves, the element does not) and reads the slot's pointer
 // under the lock.
@@ -44,22 +44,19 @@ public:
 
     // --- producer ---
 
-    // The slot past the back, or null when a bounded ring holds max_count elements.
-    T* reserve_back() {
-        const auto lock = hold();
-        if (m_count >= m_max_count)
-            return nullptr;
-        if (m_count == m_slots.size())
-            grow();
-        return &m_slots[position(m_count)];
-    }
-
-    // Hands the reserved slot to the consumer; returns the element count after it.
-    size_t publish_back() {
+    // Fills the slot past the back and hands it to the consumer under one lock (for elements
+    // that are quick to fill); returns the element count after it, 0 when a bounded ring is full.
+    template <class Fill>
+    size_t push_back_with(Fill&& fill) {
         size_t count;
         bool wake;
         {
             const auto lock = hold();
+            if (m_count >= m_max_count)
+                return 0;
+            if (m_count == m_slots.size())
+                grow();
+            fill(m_slots[position(m_count)]);
             count = ++m_count;
             wake = consumer_waits_for(count);
         }
@@ -69,11 +66,7 @@ public:
     }
 
     size_t push_back(T element) {
-        T* slot = reserve_back();
-        if (!slot)
-            return 0;
-        *slot = std::move(element);
-        return publish_back();
+        return push_back_with([&](T& slot) { slot = std::move(element); });
     }
 
     // Copies `count` elements in under one lock (unbounded rings only).

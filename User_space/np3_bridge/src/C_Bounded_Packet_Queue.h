@@ -13,9 +13,10 @@ namespace Selvan::MURA::npoe_adapter {
 // Queue of output packets between one producer (a worker thread) and one reader (the API's
 // read call). A packet is accepted while at most 500 are queued, so it never holds more than
 // 501; a packet that does not fit is dropped. Slots are allocated on first use and reused:
-// the producer fills the next free slot without the lock, and the lock is held only to
-// publish or remove a packet. The reader reads the front packet in place, also without the
-// lock; only the reader removes packets, so the slot stays put until pop_packet.
+// the producer fills the next free slot and publishes it under one short lock (an ADC packet
+// is a few words, an electrode packet is swapped in). The reader reads the front packet in
+// place without the lock; only the reader removes packets, so the slot stays put until
+// pop_packet.
 template <class Packet>
 class C_Bounded_Packet_Queue {
 public:
@@ -37,12 +38,7 @@ public:
     // Returns false when the packet was dropped. The overflow message is throttled by a
     // process-wide 8-bit counter: it appears once every 256 drops.
     bool push_packet(const Packet& packet) {
-        std::unique_ptr<Packet>* slot = reserve_slot();
-        if (slot == nullptr)
-            return false;
-        **slot = packet;
-        m_ring.publish_back();
-        return true;
+        return push_with([&](std::unique_ptr<Packet>& slot) { *slot = packet; });
     }
 
     // Blocks while the queue is empty (unless reads do not block). Returns the front packet,
@@ -64,12 +60,7 @@ public:
     // storage trades places with the free slot's, so `packet` comes back holding that slot's
     // earlier packet (or a zeroed one). Unchanged when the packet is dropped.
     bool push_packet_by_swap(std::unique_ptr<Packet>& packet) {
-        std::unique_ptr<Packet>* slot = reserve_slot();
-        if (slot == nullptr)
-            return false;
-        slot->swap(packet);
-        m_ring.publish_back();
-        return true;
+        return push_with([&](std::unique_ptr<Packet>& slot) { slot.swap(packet); });
     }
 
     // A host's block read: waits until `count` packets are queued (or exit is signalled, a
@@ -122,19 +113,21 @@ public:
     uint32_t element_count() const { return static_cast<uint32_t>(m_ring.size()); }
 
 private:
-    // The next free slot with its packet storage, or null after counting the drop when the queue
-    // is full.
-    std::unique_ptr<Packet>* reserve_slot() {
-        std::unique_ptr<Packet>* slot = m_ring.reserve_back();
-        if (slot == nullptr) {
-            m_dropped.fetch_add(1, std::memory_order_relaxed);
-            if (m_overflow_counter.fetch_add(1) == 0)
-                logging::info(m_texts.overflow_message);
-            return nullptr;
-        }
-        if (!*slot)
-            *slot = std::make_unique<Packet>();
-        return slot;
+    // Fills the next free slot (its packet storage made on first use) and publishes it; counts
+    // the drop when the queue is full.
+    template <class Fill>
+    bool push_with(Fill&& fill) {
+        const size_t count = m_ring.push_back_with([&](std::unique_ptr<Packet>& slot) {
+            if (!slot)
+                slot = std::make_unique<Packet>();
+            fill(slot);
+        });
+        if (count != 0)
+            return true;
+        m_dropped.fetch_add(1, std::memory_order_relaxed);
+        if (m_overflow_counter.fetch_add(1) == 0)
+            logging::info(m_texts.overflow_message);
+        return false;
     }
 
     // Slots are allocated on first use and reused: pop leaves the packet in its slot.
