@@ -42,6 +42,14 @@ public:
     C_Blocking_Ring(const C_Blocking_Ring&) = delete;
     C_Blocking_Ring& operator=(const C_Blocking_Ring&) = delete;
 
+    // Gives every slot its contents before the ring is used (`make` receives each slot).
+    template <class Make>
+    void fill_slots(Make&& make) {
+        const auto lock = hold();
+        for (T& slot : m_slots)
+            make(slot);
+    }
+
     // --- producer ---
 
     // Fills the slot past the back and hands it to the consumer under one lock (for elements

@@ -51,6 +51,7 @@ Async_NP_And_RHD_Demux::Async_NP_And_RHD_Demux()
     // The first row of every stream is expected to carry counter 0.
     m_last_row_counters.fill(255);
     m_rhd_staging.resize(RHD_STAGING_WORDS);
+    m_main_demux_queue.prepare_spares(PREPARED_TRANSFER_BUFFERS);
     m_raw_data_file.open("raw_data.bin", std::ios::binary | std::ios::trunc);
 }
 

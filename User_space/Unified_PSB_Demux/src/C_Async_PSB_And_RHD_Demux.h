@@ -40,6 +40,8 @@ public:
     static constexpr uint8_t ROW_MARKER = 0xD;
     // A burst of transfer buffers keeps this many for reuse once the demux has caught up.
     static constexpr size_t SPARE_TRANSFER_BUFFERS = 8;
+    // Made before the stream starts: the one the pump fills and the one the demux reads.
+    static constexpr size_t PREPARED_TRANSFER_BUFFERS = 2;
 
     Async_NP_And_RHD_Demux();
     ~Async_NP_And_RHD_Demux();

@@ -7,7 +7,9 @@ namespace Selvan::MURA::demux {
 
 C_NP_Worker_Thread::C_NP_Worker_Thread()
     : m_queue(SPARE_BUFFERS)
-    , m_psb_demuxer(m_adc_to_channel) {}
+    , m_psb_demuxer(m_adc_to_channel) {
+    m_queue.prepare_spares(PREPARED_BUFFERS);
+}
 
 C_NP_Worker_Thread::~C_NP_Worker_Thread() {
     if (!m_thread.joinable())

@@ -21,6 +21,8 @@ public:
     using Queue = C_Recycling_Queue<NP_Accumulation_Buffer>;
     // Two spare buffers cover the one being filled and the one being decoded.
     static constexpr size_t SPARE_BUFFERS = 2;
+    // Made before the stream starts: the one that replaces the first full buffer handed over.
+    static constexpr size_t PREPARED_BUFFERS = 1;
 
     C_NP_Worker_Thread();
     // Poisons and joins a running worker.

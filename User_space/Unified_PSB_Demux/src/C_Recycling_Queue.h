@@ -2,6 +2,7 @@
 
 #include "C_Blocking_Ring.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <utility>
@@ -24,6 +25,17 @@ public:
     }
     C_Recycling_Queue(const C_Recycling_Queue&) = delete;
     C_Recycling_Queue& operator=(const C_Recycling_Queue&) = delete;
+
+    // Makes `count` spares (at most max_spares) up front, their memory touched: the first
+    // writes into a fresh buffer fault its pages in one by one, which at the start of a stream
+    // would hold up the thread that must keep pace with the box.
+    void prepare_spares(size_t count) {
+        m_ring.read_locked([this, count] {
+            while (m_spares.size() < std::min(count, m_max_spares))
+                m_spares.push_back(std::make_unique<T>());
+            return 0;
+        });
+    }
 
     // A recycled element, or a new one with indeterminate contents when no spare is left.
     std::unique_ptr<T> acquire() {

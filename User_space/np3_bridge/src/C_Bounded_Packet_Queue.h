@@ -12,9 +12,12 @@ namespace Selvan::MURA::npoe_adapter {
 
 // Queue of output packets between one producer (a worker thread) and one reader (the API's
 // read call). A packet is accepted while at most 500 are queued, so it never holds more than
-// 501; a packet that does not fit is dropped. Slots are allocated on first use and reused:
-// the producer fills the next free slot and publishes it under one short lock (an ADC packet
-// is a few words, an electrode packet is swapped in). The reader reads the front packet in
+// 501; a packet that does not fit is dropped. The packets of all slots are made (zeroed) with
+// the queue and reused: the ring cycles through every slot however few packets are queued, and
+// made on first use they would fault their pages in on the worker thread, in the first second
+// of a stream, when the data path can least afford it. The producer fills the next free slot
+// and publishes it under one short lock (an ADC packet is a few words, an electrode packet is
+// swapped in). The reader reads the front packet in
 // place without the lock; only the reader removes packets, so the slot stays put until
 // pop_packet.
 template <class Packet>
@@ -31,7 +34,9 @@ public:
     C_Bounded_Packet_Queue(Texts texts, std::atomic<uint8_t>& overflow_counter)
         : m_ring(CAPACITY, CAPACITY)
         , m_texts(texts)
-        , m_overflow_counter(overflow_counter) {}
+        , m_overflow_counter(overflow_counter) {
+        m_ring.fill_slots([](std::unique_ptr<Packet>& slot) { slot = std::make_unique<Packet>(); });
+    }
     C_Bounded_Packet_Queue(const C_Bounded_Packet_Queue&) = delete;
     C_Bounded_Packet_Queue& operator=(const C_Bounded_Packet_Queue&) = delete;
 
@@ -113,15 +118,10 @@ public:
     uint32_t element_count() const { return static_cast<uint32_t>(m_ring.size()); }
 
 private:
-    // Fills the next free slot (its packet storage made on first use) and publishes it; counts
-    // the drop when the queue is full.
+    // Fills the next free slot and publishes it; counts the drop when the queue is full.
     template <class Fill>
     bool push_with(Fill&& fill) {
-        const size_t count = m_ring.push_back_with([&](std::unique_ptr<Packet>& slot) {
-            if (!slot)
-                slot = std::make_unique<Packet>();
-            fill(slot);
-        });
+        const size_t count = m_ring.push_back_with(fill);
         if (count != 0)
             return true;
         m_dropped.fetch_add(1, std::memory_order_relaxed);
@@ -130,7 +130,7 @@ private:
         return false;
     }
 
-    // Slots are allocated on first use and reused: pop leaves the packet in its slot.
+    // Pop leaves the packet in its slot.
     C_Blocking_Ring<std::unique_ptr<Packet>> m_ring;
     // Guarded by the ring's lock.
     bool m_exit = false;
