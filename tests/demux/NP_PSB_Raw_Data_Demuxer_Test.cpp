@@ -1,3 +1,4 @@
+#include "CP_L1_ADC_TO_Channel.h"
 #include "NP_PSB_Raw_Data_Demuxer.h"
 #include "Output_Capture.h"
 
@@ -71,6 +72,53 @@ TEST_F(PsbBlockDecoding, TwoSuperFramesGiveTwentySixFramesWithLanesAndRowsInPlac
                 << "frame " << i << " element " << e;
     }
     EXPECT_EQ(demuxer.get_decoded_super_frame_count(), 2u);
+}
+
+struct Block_Log : I_L2_Demux_CH_Results {
+    void publish_ap_ch_data(Channel_Block& block) override { blocks.push_back(block); }
+    void publish_lp_ch_data(Channel_Block& block) override { blocks.push_back(block); }
+    std::vector<Channel_Block> blocks;
+};
+
+// Super frames whose frame counters run on go to the channel stage in one piece; one with a
+// jump inside goes frame by frame. Either way blocks and messages are those of the frames
+// published one at a time.
+TEST(PsbToChannels, WholeSuperFramesGiveTheBlocksAndMessagesOfSingleFrames) {
+    auto counter_of = [](uint32_t sf, uint32_t f) { return 13 * sf + f + (sf == 3 && f >= 5 ? 40 : 0); };
+    auto value = [&](uint32_t sf, uint32_t f, uint32_t e) -> uint16_t {
+        if (e == 33)
+            return static_cast<uint16_t>(counter_of(sf, f) >> 10);
+        if (e == 34)
+            return static_cast<uint16_t>(counter_of(sf, f) & 0x3FF);
+        return distinct_value(sf, f, e);
+    };
+    std::vector<uint8_t> bytes;
+    for (uint32_t sf = 0; sf < 6; ++sf)
+        append_super_frame(bytes, [&, sf](uint32_t f, uint32_t e) { return value(sf, f, e); });
+    auto decoded = std::make_shared<Block_Log>();
+    CP_L1_ADC_TO_Channel stage;
+    stage.set_l2_ch_result_listener(decoded);
+    NP_PSB_Raw_Data_Demuxer demuxer{stage};
+    Stderr_Capture decoding_err;
+    demuxer.feed_psb_raw_data_block_buffer(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    const std::string messages = decoding_err.take();
+
+    auto reference = std::make_shared<Block_Log>();
+    CP_L1_ADC_TO_Channel single_frames;
+    single_frames.set_l2_ch_result_listener(reference);
+    Stderr_Capture reference_err;
+    for (uint32_t sf = 0; sf < 6; ++sf) {
+        for (uint32_t f = 0; f < 13; ++f) {
+            ADC_Frame adc;
+            for (uint32_t e = 0; e < 35; ++e)
+                adc[e] = value(sf, f, e);
+            single_frames.publish_adc_data(adc);
+        }
+    }
+    EXPECT_EQ(messages, reference_err.take());
+    EXPECT_NE(messages, "");
+    EXPECT_EQ(decoded->blocks, reference->blocks);
+    EXPECT_EQ(stage.get_published_frame_count(), 78u);
 }
 
 TEST_F(PsbBlockDecoding, MissingStartBitDiscardsTheRestOfTheBlock) {

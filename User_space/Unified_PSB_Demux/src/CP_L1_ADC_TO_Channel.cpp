@@ -42,19 +42,65 @@ void CP_L1_ADC_TO_Channel::place(const ADC_Frame& adc, uint64_t position) {
     }
 }
 
+// A super frame whose 13 counters run on from the last frame, with no roll-over inside it and
+// no jump of the extended counter, is placed in one go: no check and no message can differ
+// from the frame-by-frame path, which takes every other super frame.
+bool CP_L1_ADC_TO_Channel::publish_psb_super_frame(const uint8_t* frames) {
+    constexpr uint32_t FRAME_BYTES = 70;
+    const uint32_t first = m_prev_two_part_counter + 1;
+    for (uint32_t f = 0; f < FRAMES_PER_SUPER_FRAME; ++f) {
+        const uint8_t* rows = frames + f * FRAME_BYTES;
+        const uint32_t counter = (read_word(rows + 2 * COUNTER_HIGH_WORD) & SAMPLE_MASK) * 1024u +
+                                 (read_word(rows + 2 * COUNTER_LOW_WORD) & SAMPLE_MASK);
+        if (counter != first + f)
+            return false;
+    }
+    if (extended_counter(first) != m_prev_dw_counter + 1)
+        return false;
+    const uint64_t position = (m_position_high_part.load(std::memory_order_relaxed) << 20) + first;
+    uint32_t frame_in_super_frame = static_cast<uint32_t>(position % FRAMES_PER_SUPER_FRAME);
+    uint64_t super_frame_number = position / FRAMES_PER_SUPER_FRAME;
+    const uint32_t extended_first = extended_counter(first);
+    for (uint32_t f = 0; f < FRAMES_PER_SUPER_FRAME; ++f) {
+        // The counters move on before the frame is placed and the frame is counted after, as
+        // frame by frame: a listener that throws leaves the same state behind.
+        m_prev_two_part_counter = first + f;
+        m_prev_counter_high_word = static_cast<uint16_t>((first + f) >> 10);
+        m_prev_dw_counter = extended_first + f;
+        const bool lfp = frame_in_super_frame == 0;
+        const uint32_t slot = lfp ? static_cast<uint32_t>(super_frame_number % SLOTS) : frame_in_super_frame - 1;
+        place_rows(frames + f * FRAME_BYTES, slot, lfp);
+        ++m_published_frame_count;
+        if (++frame_in_super_frame == FRAMES_PER_SUPER_FRAME) {
+            frame_in_super_frame = 0;
+            ++super_frame_number;
+        }
+    }
+    return true;
+}
+
+uint32_t CP_L1_ADC_TO_Channel::extended_counter(uint32_t two_part_counter) const {
+    return (static_cast<uint32_t>(m_three_word_counter_high_part.load(std::memory_order_relaxed)) << 20) +
+           two_part_counter;
+}
+
+void CP_L1_ADC_TO_Channel::place_from_rows(const uint8_t* rows, uint64_t position) {
+    const uint32_t frame_in_super_frame = static_cast<uint32_t>(position % FRAMES_PER_SUPER_FRAME);
+    const bool lfp = frame_in_super_frame == 0;
+    const uint32_t slot =
+        lfp ? static_cast<uint32_t>((position / FRAMES_PER_SUPER_FRAME) % SLOTS) : frame_in_super_frame - 1;
+    place_rows(rows, slot, lfp);
+}
+
 // The frame's 32 samples go from the rows straight to their channels: sample s is word
 // 7 (s mod 5) + s / 5, and goes to channel_of(slot, s).
-void CP_L1_ADC_TO_Channel::place_from_rows(const uint8_t* rows, uint64_t position) {
+void CP_L1_ADC_TO_Channel::place_rows(const uint8_t* rows, uint32_t slot, bool lfp) {
     static constexpr auto word_of_sample = [] {
         std::array<uint8_t, SAMPLES_PER_FRAME> words{};
         for (uint32_t sample = 0; sample < SAMPLES_PER_FRAME; ++sample)
             words[sample] = static_cast<uint8_t>(7 * (sample % 5) + sample / 5);
         return words;
     }();
-    const uint32_t frame_in_super_frame = static_cast<uint32_t>(position % FRAMES_PER_SUPER_FRAME);
-    const bool lfp = frame_in_super_frame == 0;
-    const uint32_t slot =
-        lfp ? static_cast<uint32_t>((position / FRAMES_PER_SUPER_FRAME) % SLOTS) : frame_in_super_frame - 1;
     uint16_t* pair = (lfp ? m_lfp_block : m_ap_block).data() + 2 * slot;
     for (uint32_t k = 0; k < SAMPLES_PER_FRAME / 2; ++k) {
         pair[24 * k] = read_word(rows + 2 * word_of_sample[2 * k]) & SAMPLE_MASK;

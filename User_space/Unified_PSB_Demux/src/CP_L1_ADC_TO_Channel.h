@@ -29,6 +29,7 @@ public:
 
     void publish_adc_data(const ADC_Frame& adc) override;
     bool publish_psb_frame(const uint8_t* rows) override;
+    bool publish_psb_super_frame(const uint8_t* frames) override;
     void reset_and_resync_counters() override;
 
     void set_l2_ch_result_listener(std::weak_ptr<I_L2_Demux_CH_Results> listener);
@@ -49,6 +50,8 @@ public:
 private:
     void place(const ADC_Frame& adc, uint64_t position);
     void place_from_rows(const uint8_t* rows, uint64_t position);
+    void place_rows(const uint8_t* rows, uint32_t slot, bool lfp);
+    uint32_t extended_counter(uint32_t two_part_counter) const;
     void check_frame_number_continuity(uint16_t high, uint16_t low);
     uint64_t extend_frame_counter(uint16_t high, uint16_t low);
     void publish_block(bool ap);

@@ -20,6 +20,9 @@ public:
     // listener that can take values straight from there saves building the frame; one that
     // returns false gets the frame through publish_adc_data.
     virtual bool publish_psb_frame(const uint8_t* /*rows*/) { return false; }
+    // A whole super frame of 13 such frames, all tags right. A listener that takes it returns
+    // true; one that returns false (it cannot, or not this one) gets the frames one by one.
+    virtual bool publish_psb_super_frame(const uint8_t* /*frames*/) { return false; }
     virtual void reset_and_resync_counters() = 0;
     virtual ~I_L1_Demux_ADC_Results() = default;
 };

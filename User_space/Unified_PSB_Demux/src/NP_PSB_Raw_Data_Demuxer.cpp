@@ -42,6 +42,10 @@ bool NP_PSB_Raw_Data_Demuxer::decode_super_frame(const uint8_t* super_frame) {
         console::err("Super frame align failure\n");
         return false;
     }
+    if (super_frame_tags_match(super_frame) && m_listener.publish_psb_super_frame(super_frame)) {
+        end_super_frame(super_frame);
+        return true;
+    }
     const uint8_t* frame = super_frame;
     for (uint32_t f = 0; f < FRAMES_PER_SUPER_FRAME; ++f) {
         if (!lane_tags_match(frame)) {
@@ -53,13 +57,31 @@ bool NP_PSB_Raw_Data_Demuxer::decode_super_frame(const uint8_t* super_frame) {
         }
         frame += FRAME_BYTES;
     }
-    // The registers end as the row-by-row decoding leaves them.
-    const uint8_t* last_row = frame - 2 * WORDS_PER_ROW;
+    end_super_frame(super_frame);
+    return true;
+}
+
+// The registers end as the row-by-row decoding leaves them.
+void NP_PSB_Raw_Data_Demuxer::end_super_frame(const uint8_t* super_frame) {
+    const uint8_t* last_row = super_frame + SUPER_FRAME_BYTES - 2 * WORDS_PER_ROW;
     for (uint32_t lane = 0; lane < WORDS_PER_ROW; ++lane)
         m_lane_registers[lane] = read_word(last_row + 2 * lane);
     m_minor_frame_no = ROWS_PER_FRAME - 1;
     m_decoded_super_frame_count.fetch_add(1, std::memory_order_relaxed);
-    return true;
+}
+
+// The 455 tags of the whole super frame in one pass.
+NP3_VECTOR_CLONES bool NP_PSB_Raw_Data_Demuxer::super_frame_tags_match(const uint8_t* super_frame) {
+    static constexpr auto expected_tags = [] {
+        std::array<uint16_t, SUPER_FRAME_WORDS> tags{};
+        for (uint32_t word = 0; word < SUPER_FRAME_WORDS; ++word)
+            tags[word] = static_cast<uint16_t>(word % WORDS_PER_ROW + 1);
+        return tags;
+    }();
+    uint16_t mismatch = 0;
+    for (uint32_t word = 0; word < SUPER_FRAME_WORDS; ++word)
+        mismatch |= static_cast<uint16_t>((read_word(super_frame + 2 * word) >> 12) ^ expected_tags[word]);
+    return mismatch == 0;
 }
 
 // All 35 tags at once, without a branch per word. A frame with a wrong tag is decoded row by

@@ -49,6 +49,8 @@ private:
 
     bool decode_super_frame(const uint8_t* super_frame);
     static bool lane_tags_match(const uint8_t* frame);
+    static bool super_frame_tags_match(const uint8_t* super_frame);
+    void end_super_frame(const uint8_t* super_frame);
     void place_frame(const uint8_t* frame);
     void place_frame_row_by_row(const uint8_t* frame);
     void load_row(const uint8_t* row);
