@@ -42,13 +42,13 @@ bool NP_PSB_Raw_Data_Demuxer::decode_super_frame(const uint8_t* super_frame) {
         console::err("Super frame align failure\n");
         return false;
     }
-    if (super_frame_tags_match(super_frame) && m_listener.publish_psb_super_frame(super_frame)) {
+    if (tags_match(super_frame, SUPER_FRAME_WORDS) && m_listener.publish_psb_super_frame(super_frame)) {
         end_super_frame(super_frame);
         return true;
     }
     const uint8_t* frame = super_frame;
     for (uint32_t f = 0; f < FRAMES_PER_SUPER_FRAME; ++f) {
-        if (!lane_tags_match(frame)) {
+        if (!tags_match(frame, FRAME_WORDS)) {
             place_frame_row_by_row(frame);
             publish();
         } else if (!m_listener.publish_psb_frame(frame)) {
@@ -70,8 +70,10 @@ void NP_PSB_Raw_Data_Demuxer::end_super_frame(const uint8_t* super_frame) {
     m_decoded_super_frame_count.fetch_add(1, std::memory_order_relaxed);
 }
 
-// The 455 tags of the whole super frame in one pass.
-NP3_VECTOR_CLONES bool NP_PSB_Raw_Data_Demuxer::super_frame_tags_match(const uint8_t* super_frame) {
+// The lane tags of `word_count` words (a frame, 35, or a super frame, 455) in one pass, without
+// a branch per word. A frame with a wrong tag is decoded row by row, which reports each wrong
+// word.
+NP3_VECTOR_CLONES bool NP_PSB_Raw_Data_Demuxer::tags_match(const uint8_t* words, uint32_t word_count) {
     static constexpr auto expected_tags = [] {
         std::array<uint16_t, SUPER_FRAME_WORDS> tags{};
         for (uint32_t word = 0; word < SUPER_FRAME_WORDS; ++word)
@@ -79,23 +81,8 @@ NP3_VECTOR_CLONES bool NP_PSB_Raw_Data_Demuxer::super_frame_tags_match(const uin
         return tags;
     }();
     uint16_t mismatch = 0;
-    for (uint32_t word = 0; word < SUPER_FRAME_WORDS; ++word)
-        mismatch |= static_cast<uint16_t>((read_word(super_frame + 2 * word) >> 12) ^ expected_tags[word]);
-    return mismatch == 0;
-}
-
-// All 35 tags at once, without a branch per word. A frame with a wrong tag is decoded row by
-// row, which reports each wrong word.
-NP3_VECTOR_CLONES bool NP_PSB_Raw_Data_Demuxer::lane_tags_match(const uint8_t* frame) {
-    static constexpr auto expected_tags = [] {
-        std::array<uint16_t, FRAME_WORDS> tags{};
-        for (uint32_t word = 0; word < FRAME_WORDS; ++word)
-            tags[word] = static_cast<uint16_t>(word % WORDS_PER_ROW + 1);
-        return tags;
-    }();
-    uint16_t mismatch = 0;
-    for (uint32_t word = 0; word < FRAME_WORDS; ++word)
-        mismatch |= static_cast<uint16_t>((read_word(frame + 2 * word) >> 12) ^ expected_tags[word]);
+    for (uint32_t word = 0; word < word_count; ++word)
+        mismatch |= static_cast<uint16_t>((read_word(words + 2 * word) >> 12) ^ expected_tags[word]);
     return mismatch == 0;
 }
 

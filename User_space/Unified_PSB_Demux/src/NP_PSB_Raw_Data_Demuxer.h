@@ -48,8 +48,7 @@ private:
     static constexpr uint32_t FRAME_BYTES = 2 * FRAME_WORDS;
 
     bool decode_super_frame(const uint8_t* super_frame);
-    static bool lane_tags_match(const uint8_t* frame);
-    static bool super_frame_tags_match(const uint8_t* super_frame);
+    static bool tags_match(const uint8_t* words, uint32_t word_count);
     void end_super_frame(const uint8_t* super_frame);
     void place_frame(const uint8_t* frame);
     void place_frame_row_by_row(const uint8_t* frame);
