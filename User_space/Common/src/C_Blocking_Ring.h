@@ -211,7 +211,9 @@ private:
             m_wanted = 1;
     }
 
-    bool consumer_waits_for(size_t count) const { return m_waiters > 0 && count >= m_wanted; }
+    bool consumer_waits_for(size_t count) const {
+        return m_waiters > 0 && count >= m_wanted;
+    }
 
     static size_t round_up_to_power_of_two(size_t n) {
         size_t size = 1;

@@ -238,8 +238,7 @@ void C_Streaming_Control::push_behind_partial_row(const uint8_t* bytes, uint32_t
 }
 
 uint32_t C_Streaming_Control::read_from_device(uint8_t* destination) {
-    const uint32_t count =
-        m_controller->modules().data_stream->read(destination, RECEIVE_BUFFER_SIZE, true);
+    const uint32_t count = m_controller->modules().data_stream->read(destination, RECEIVE_BUFFER_SIZE, true);
     if (count != RECEIVE_BUFFER_SIZE)
         console::out("R:{} byte read from device\n", count);
     if (++m_pump_report_counter == 0)

@@ -68,7 +68,8 @@ bool CP_L1_ADC_TO_Channel::publish_psb_super_frame(const uint8_t* frames) {
         m_prev_counter_high_word = static_cast<uint16_t>((first + f) >> 10);
         m_prev_dw_counter = extended_first + f;
         const bool lfp = frame_in_super_frame == 0;
-        const uint32_t slot = lfp ? static_cast<uint32_t>(super_frame_number % SLOTS) : frame_in_super_frame - 1;
+        const uint32_t slot =
+            lfp ? static_cast<uint32_t>(super_frame_number % SLOTS) : frame_in_super_frame - 1;
         place_rows(frames + f * FRAME_BYTES, slot, lfp);
         ++m_published_frame_count;
         if (++frame_in_super_frame == FRAMES_PER_SUPER_FRAME) {
