@@ -35,6 +35,23 @@ void NP_PSB_Raw_Data_Demuxer::feed_psb_raw_data_block_buffer(const uint8_t* buff
     }
 }
 
+// The lane tags of `word_count` words (a frame, 35, or a super frame, 455) in one pass, without
+// a branch per word. A frame with a wrong tag is decoded row by row, which reports each wrong
+// word. Defined before its first use: a function built in several versions must be marked so
+// before any call to it.
+NP3_VECTOR_CLONES bool NP_PSB_Raw_Data_Demuxer::tags_match(const uint8_t* words, uint32_t word_count) {
+    static constexpr auto expected_tags = [] {
+        std::array<uint16_t, SUPER_FRAME_WORDS> tags{};
+        for (uint32_t word = 0; word < SUPER_FRAME_WORDS; ++word)
+            tags[word] = static_cast<uint16_t>(word % WORDS_PER_ROW + 1);
+        return tags;
+    }();
+    uint16_t mismatch = 0;
+    for (uint32_t word = 0; word < word_count; ++word)
+        mismatch |= static_cast<uint16_t>((read_word(words + 2 * word) >> 12) ^ expected_tags[word]);
+    return mismatch == 0;
+}
+
 // Only the first row of a super frame is checked for the start bit: once aligned, the layout
 // is fixed, and bit 11 of later rows carries no meaning.
 bool NP_PSB_Raw_Data_Demuxer::decode_super_frame(const uint8_t* super_frame) {
@@ -68,22 +85,6 @@ void NP_PSB_Raw_Data_Demuxer::end_super_frame(const uint8_t* super_frame) {
         m_lane_registers[lane] = read_word(last_row + 2 * lane);
     m_minor_frame_no = ROWS_PER_FRAME - 1;
     m_decoded_super_frame_count.fetch_add(1, std::memory_order_relaxed);
-}
-
-// The lane tags of `word_count` words (a frame, 35, or a super frame, 455) in one pass, without
-// a branch per word. A frame with a wrong tag is decoded row by row, which reports each wrong
-// word.
-NP3_VECTOR_CLONES bool NP_PSB_Raw_Data_Demuxer::tags_match(const uint8_t* words, uint32_t word_count) {
-    static constexpr auto expected_tags = [] {
-        std::array<uint16_t, SUPER_FRAME_WORDS> tags{};
-        for (uint32_t word = 0; word < SUPER_FRAME_WORDS; ++word)
-            tags[word] = static_cast<uint16_t>(word % WORDS_PER_ROW + 1);
-        return tags;
-    }();
-    uint16_t mismatch = 0;
-    for (uint32_t word = 0; word < word_count; ++word)
-        mismatch |= static_cast<uint16_t>((read_word(words + 2 * word) >> 12) ^ expected_tags[word]);
-    return mismatch == 0;
 }
 
 void NP_PSB_Raw_Data_Demuxer::place_frame(const uint8_t* frame) {
