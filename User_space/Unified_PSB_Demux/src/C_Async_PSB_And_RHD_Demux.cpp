@@ -51,7 +51,6 @@ Async_NP_And_RHD_Demux::Async_NP_And_RHD_Demux()
     // The first row of every stream is expected to carry counter 0.
     m_last_row_counters.fill(255);
     m_rhd_staging.resize(RHD_STAGING_WORDS);
-    m_main_demux_queue.prepare_spares(PREPARED_TRANSFER_BUFFERS);
     m_raw_data_file.open("raw_data.bin", std::ios::binary | std::ios::trunc);
 }
 
@@ -64,6 +63,7 @@ Async_NP_And_RHD_Demux::~Async_NP_And_RHD_Demux() {
 
 void Async_NP_And_RHD_Demux::start_worker_threads() {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "start_worker_threads");
+    m_main_demux_queue.prepare_spares(PREPARED_TRANSFER_BUFFERS);
     for (uint32_t i = 0; i < NP_PORT_COUNT; ++i)
         m_np_workers[i].start("NP" + std::to_string(i));
     m_rhd_worker.start("RHD");

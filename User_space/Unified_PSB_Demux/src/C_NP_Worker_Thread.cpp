@@ -7,9 +7,7 @@ namespace Selvan::MURA::demux {
 
 C_NP_Worker_Thread::C_NP_Worker_Thread()
     : m_queue(SPARE_BUFFERS)
-    , m_psb_demuxer(m_adc_to_channel) {
-    m_queue.prepare_spares(PREPARED_BUFFERS);
-}
+    , m_psb_demuxer(m_adc_to_channel) {}
 
 C_NP_Worker_Thread::~C_NP_Worker_Thread() {
     if (!m_thread.joinable())
@@ -24,6 +22,7 @@ void C_NP_Worker_Thread::start(const std::string& name) {
         return;
     }
     m_name = name;
+    m_queue.prepare_spares(PREPARED_BUFFERS);
     logging::info("Starting NP worker thread %s", m_name);
     m_thread = std::thread([this] { worker_loop(); });
 }
