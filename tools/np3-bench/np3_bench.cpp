@@ -252,6 +252,10 @@ public:
         rhd_converter = std::make_shared<RHD_to_PXI_ADC_Format_Converter>();
         library->set_RHD_aqustion_listener(rhd_converter);
         library->prepare_for_streaming();
+        // As the API's start of an acquisition does.
+        for (auto& converter : converters)
+            converter->get_queue().prepare_packets();
+        rhd_converter->get_queue().prepare_packets();
         for (uint32_t s = 0; s < options.rhd_streams; ++s)
             rhd_streams.push_back(s);
     }

@@ -12,14 +12,14 @@ namespace Selvan::MURA::npoe_adapter {
 
 // Queue of output packets between one producer (a worker thread) and one reader (the API's
 // read call). A packet is accepted while at most 500 are queued, so it never holds more than
-// 501; a packet that does not fit is dropped. The packets of all slots are made (zeroed) with
-// the queue and reused: the ring cycles through every slot however few packets are queued, and
-// made on first use they would fault their pages in on the worker thread, in the first second
-// of a stream, when the data path can least afford it. The producer fills the next free slot
-// and publishes it under one short lock (an ADC packet is a few words, an electrode packet is
-// swapped in). The reader reads the front packet in
-// place without the lock; only the reader removes packets, so the slot stays put until
-// pop_packet.
+// 501; a packet that does not fit is dropped. A slot's packet (zeroed) is made on first use, or
+// for all slots at once by prepare_packets when an acquisition starts, and reused: the ring
+// cycles through every slot however few packets are queued, and made on first use they would
+// fault their pages in on the worker thread, in the first second of a stream, when the data
+// path can least afford it. The producer fills the next free slot and publishes it under one
+// short lock (an ADC packet is a few words, an electrode packet is swapped in). The reader
+// reads the front packet in place without the lock; only the reader removes packets, so the
+// slot stays put until pop_packet.
 template <class Packet>
 class C_Bounded_Packet_Queue {
 public:
@@ -34,8 +34,14 @@ public:
     C_Bounded_Packet_Queue(Texts texts, std::atomic<uint8_t>& overflow_counter)
         : m_ring(CAPACITY, CAPACITY)
         , m_texts(texts)
-        , m_overflow_counter(overflow_counter) {
-        m_ring.fill_slots([](std::unique_ptr<Packet>& slot) { slot = std::make_unique<Packet>(); });
+        , m_overflow_counter(overflow_counter) {}
+
+    // Makes the packets of all slots that have none yet.
+    void prepare_packets() {
+        m_ring.fill_slots([](std::unique_ptr<Packet>& slot) {
+            if (!slot)
+                slot = std::make_unique<Packet>();
+        });
     }
     C_Bounded_Packet_Queue(const C_Bounded_Packet_Queue&) = delete;
     C_Bounded_Packet_Queue& operator=(const C_Bounded_Packet_Queue&) = delete;
@@ -118,10 +124,15 @@ public:
     uint32_t element_count() const { return static_cast<uint32_t>(m_ring.size()); }
 
 private:
-    // Fills the next free slot and publishes it; counts the drop when the queue is full.
+    // Fills the next free slot (its packet made first if it has none) and publishes it; counts
+    // the drop when the queue is full.
     template <class Fill>
     bool push_with(Fill&& fill) {
-        const size_t count = m_ring.push_back_with(fill);
+        const size_t count = m_ring.push_back_with([&](std::unique_ptr<Packet>& slot) {
+            if (!slot)
+                slot = std::make_unique<Packet>();
+            fill(slot);
+        });
         if (count != 0)
             return true;
         m_dropped.fetch_add(1, std::memory_order_relaxed);

@@ -67,6 +67,19 @@ void set_reads_block(bool block) {
         s.rhd_converter->set_reads_block(block);
 }
 
+// The packet storage of every queue is made before the box sends, not by the workers in the
+// first second of the stream.
+void prepare_packet_storage() {
+    Adapter_State& s = state();
+    std::lock_guard lock(s.converters_mutex);
+    for (auto& converter : s.np_converters) {
+        if (converter)
+            converter->get_queue().prepare_packets();
+    }
+    if (s.rhd_converter)
+        s.rhd_converter->get_queue().prepare_packets();
+}
+
 // The device stream broke (a failed read of the hardware stream): nothing more will come, so
 // the readers waiting for it are released, and reads that find nothing left say why.
 void report_stream_failure() {
@@ -120,6 +133,7 @@ NP_ErrorCode start_acquisition_locked(int slot_id, int port_id, const char* func
     s.stop_main_pump = false;
     s.stream_failed = false;
     set_reads_block(true);
+    prepare_packet_storage();
     try {
         library->enable_streaming(true, {0, 1, 2, 3}, true, {}, true);
         auto pump = std::make_unique<Main_Pump>();
