@@ -8,10 +8,6 @@
 #include <utility>
 #include <vector>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
 namespace Selvan::MURA {
 
 // The FIFO between one producer thread and one consumer thread that every queue of the data
@@ -178,25 +174,7 @@ public:
     }
 
 private:
-    static constexpr int SPIN_TRIES = 64;
-
-    // The lock is held for a few instructions at a time: a thread that finds it taken spins a
-    // moment before it sleeps in the kernel. Sleeping on a held lock costs two thread switches,
-    // and a producer and its woken reader meet at the lock at every batch.
-    std::unique_lock<std::mutex> hold() const {
-        for (int attempt = 0; attempt < SPIN_TRIES; ++attempt) {
-            if (m_mutex.try_lock())
-                return std::unique_lock<std::mutex>(m_mutex, std::adopt_lock);
-            pause_briefly();
-        }
-        return std::unique_lock<std::mutex>(m_mutex);
-    }
-
-    static void pause_briefly() {
-#if defined(__x86_64__) || defined(__i386__)
-        _mm_pause();
-#endif
-    }
+    std::unique_lock<std::mutex> hold() const { return std::unique_lock<std::mutex>(m_mutex); }
 
     // Waits under `lock` for `wanted` elements or `stop`, telling producers what it waits for.
     // With two consumers waiting at once (not the design, but an API may be misused) any new
@@ -211,9 +189,7 @@ private:
             m_wanted = 1;
     }
 
-    bool consumer_waits_for(size_t count) const {
-        return m_waiters > 0 && count >= m_wanted;
-    }
+    bool consumer_waits_for(size_t count) const { return m_waiters > 0 && count >= m_wanted; }
 
     static size_t round_up_to_power_of_two(size_t n) {
         size_t size = 1;
