@@ -49,7 +49,7 @@ Async_NP_And_RHD_Demux::Async_NP_And_RHD_Demux()
         buffer->used = 0;
     }
     // The first row of every stream is expected to carry counter 0.
-    m_last_row_counters.fill(255);
+    m_expected_row_counters.fill(0);
     m_rhd_staging.resize(RHD_STAGING_WORDS);
     m_raw_data_file.open("raw_data.bin", std::ios::binary | std::ios::trunc);
 }
@@ -184,9 +184,7 @@ void Async_NP_And_RHD_Demux::process_rows(const Main_mux_transfer_buffer_wrapper
     std::array<Fast_Lane, NP_PORT_COUNT> lanes;
     for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
         lanes[port] = open_fast_lane(port);
-    std::array<uint8_t, NP_PORT_COUNT + 1> expected;
-    for (uint32_t id = 0; id <= RHD_STREAM_ID; ++id)
-        expected[id] = static_cast<uint8_t>(m_last_row_counters[id] + 1);
+    std::array<uint8_t, NP_PORT_COUNT + 1> expected = m_expected_row_counters;
     std::array<uint32_t, NP_PORT_COUNT> np_rows{};
     uint32_t rhd_rows = 0;
     uint32_t row = 0;
@@ -208,17 +206,11 @@ void Async_NP_And_RHD_Demux::process_rows(const Main_mux_transfer_buffer_wrapper
                 continue;
             }
             close_fast_lane(id, lane);
-            m_last_row_counters[id] = static_cast<uint8_t>(expected[id] - 1);
-            const bool continuous = check_row_counter(id, bytes[1], row_index);
+            const bool continuous = follow_row_counter(id, bytes[1], expected[id], row_index);
             np_rows[id] += accept_np_row(id, bytes, continuous);
             lane = open_fast_lane(id);
-            expected[id] = static_cast<uint8_t>(bytes[1] + 1);
         } else if (id == RHD_STREAM_ID) {
-            if (bytes[1] != expected[id]) {
-                m_last_row_counters[id] = static_cast<uint8_t>(expected[id] - 1);
-                check_row_counter(id, bytes[1], row_index);
-            }
-            expected[id] = static_cast<uint8_t>(bytes[1] + 1);
+            follow_row_counter(id, bytes[1], expected[id], row_index);
             stage_rhd_row(bytes);
             ++rhd_rows;
         } else {
@@ -227,8 +219,7 @@ void Async_NP_And_RHD_Demux::process_rows(const Main_mux_transfer_buffer_wrapper
     }
     for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
         close_fast_lane(port, lanes[port]);
-    for (uint32_t id = 0; id <= RHD_STREAM_ID; ++id)
-        m_last_row_counters[id] = static_cast<uint8_t>(expected[id] - 1);
+    m_expected_row_counters = expected;
     flush_rhd_words();
     m_row_index.store(row_index, std::memory_order_relaxed);
     for (uint32_t np = 0; np < NP_PORT_COUNT; ++np)

@@ -114,13 +114,14 @@ private:
     };
     Fast_Lane open_fast_lane(uint32_t port);
     void close_fast_lane(uint32_t port, const Fast_Lane& lane);
-    bool check_row_counter(uint8_t id, uint8_t counter, uint32_t row_index) {
-        const uint8_t last = m_last_row_counters[id];
-        m_last_row_counters[id] = counter;
-        if (counter == static_cast<uint8_t>(last + 1))
-            return true;
-        report_row_counter_jump(id, last, counter, row_index);
-        return false;
+    // Whether the row's counter is the one expected (a jump is reported); the next row is then
+    // expected to carry the one after it.
+    bool follow_row_counter(uint8_t id, uint8_t counter, uint8_t& expected, uint32_t row_index) {
+        const bool continuous = counter == expected;
+        if (!continuous)
+            report_row_counter_jump(id, static_cast<uint8_t>(expected - 1), counter, row_index);
+        expected = static_cast<uint8_t>(counter + 1);
+        return continuous;
     }
     void report_row_counter_jump(uint8_t id, uint8_t last, uint8_t counter, uint32_t row_index);
     bool accept_np_row(uint32_t port, const uint8_t* row, bool continuous);
@@ -140,7 +141,8 @@ private:
     bool m_worker_threads = false;
     std::array<std::unique_ptr<NP_Accumulation_Buffer>, NP_PORT_COUNT> m_accumulation_buffers;
     std::atomic<bool> m_stop{false};
-    std::array<uint8_t, NP_PORT_COUNT + 1> m_last_row_counters;
+    // The counter each stream's next row should carry.
+    std::array<uint8_t, NP_PORT_COUNT + 1> m_expected_row_counters;
     // Per port, for the resynchronisation after lost rows (main demux thread only).
     struct Port_Sync {
         bool gap_in_super_frame = false; // a row counter jumped after the current super frame began

@@ -54,30 +54,29 @@ void main_pump_thread(int slot_id, int port_id, std::shared_ptr<MURA_Controller_
     }
 }
 
-// Reads of the current converters block while acquisition runs and return at once otherwise;
-// switching releases the readers blocked right now.
-void set_reads_block(bool block) {
+// Runs `act` on the packet queue of every current converter, under the converters' lock.
+template <class Act>
+void for_each_packet_queue(Act&& act) {
     Adapter_State& s = state();
     std::lock_guard lock(s.converters_mutex);
     for (auto& converter : s.np_converters) {
         if (converter)
-            converter->get_queue().set_reads_block(block);
+            act(converter->get_queue());
     }
     if (s.rhd_converter)
-        s.rhd_converter->set_reads_block(block);
+        act(s.rhd_converter->get_queue());
+}
+
+// Reads of the current converters block while acquisition runs and return at once otherwise;
+// switching releases the readers blocked right now.
+void set_reads_block(bool block) {
+    for_each_packet_queue([block](auto& queue) { queue.set_reads_block(block); });
 }
 
 // The packet storage of every queue is made before the box sends, not by the workers in the
 // first second of the stream.
 void prepare_packet_storage() {
-    Adapter_State& s = state();
-    std::lock_guard lock(s.converters_mutex);
-    for (auto& converter : s.np_converters) {
-        if (converter)
-            converter->get_queue().prepare_packets();
-    }
-    if (s.rhd_converter)
-        s.rhd_converter->get_queue().prepare_packets();
+    for_each_packet_queue([](auto& queue) { queue.prepare_packets(); });
 }
 
 // The device stream broke (a failed read of the hardware stream): nothing more will come, so
@@ -191,14 +190,7 @@ bool nothing_copied_from_failed_stream(int copied) {
 
 // Readers blocked now or later return at once, without a packet.
 void signal_exit_to_readers() {
-    Adapter_State& s = state();
-    std::lock_guard lock(s.converters_mutex);
-    for (auto& converter : s.np_converters) {
-        if (converter)
-            converter->get_queue().signal_exit();
-    }
-    if (s.rhd_converter)
-        s.rhd_converter->signal_exit();
+    for_each_packet_queue([](auto& queue) { queue.signal_exit(); });
 }
 
 void set_pump_stop_timeout(std::chrono::milliseconds timeout) {
