@@ -9,8 +9,11 @@
 
 #include <gmock/gmock.h>
 
+#include <filesystem>
 #include <fstream>
+#include <set>
 #include <stdexcept>
+#include <thread>
 
 namespace Selvan::MURA {
 namespace {
@@ -164,6 +167,35 @@ TEST_F(Streaming, EveryTwoHundredFiftySixthReadIsAnnounced) {
     EXPECT_EQ(library->get_total_bytes_pumped(), 256u * 64);
 }
 
+// A read waits until it is full: it holds 8 ms of the enabled streams in whole pages, at most
+// the 1 MiB receive buffer, so that a slow stream does not wait a tenth of a second in the box.
+TEST_F(Streaming, DeviceReadsHoldEightMillisecondsOfTheEnabledStreams) {
+    std::vector<uint64_t> read_lengths;
+    {
+        Stdout_Capture quiet_out;
+        Stderr_Capture quiet_err;
+        library->prepare_for_streaming();
+        auto read_once = [&](std::vector<uint32_t> np_ports, std::vector<uint32_t> rhd_streams) {
+            synth::Synth_Settings settings;
+            settings.np_ports = np_ports;
+            settings.rhd_stream_count = static_cast<uint32_t>(rhd_streams.size());
+            box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+            library->enable_streaming(true, np_ports, true, rhd_streams, false);
+            const uint64_t before = library->get_total_bytes_pumped();
+            library->pump_data_to_demux();
+            read_lengths.push_back(library->get_total_bytes_pumped() - before);
+        };
+        read_once({0}, {});
+        read_once({}, {0, 1});
+        read_once({0, 1, 2, 3}, {});
+        read_once({0, 1, 2, 3}, {0, 1});
+    }
+    // 240 sample periods of: one probe's super frame (65 rows of 16 bytes) and an RHD frame
+    // without data streams (20 words, 7 to a row); an RHD frame of two streams alone (92 words);
+    // four probes and RHD frames without data streams, as the API streams; the whole box.
+    EXPECT_THAT(read_lengths, ElementsAre(64u * 4096, 13u * 4096, 247u * 4096, 1u << 20));
+}
+
 TEST_F(Streaming, FailingDeviceReadEndsThePumpAtErrorLevelThree) {
     box->stream().set_read_fails(true);
     Stdout_Capture quiet;
@@ -179,6 +211,35 @@ TEST_F(Streaming, FailingDeviceReadEndsThePumpAtErrorLevelThree) {
     library.reset();
     EXPECT_TRUE(box->register_writes().empty());
 }
+
+#if defined(__linux__)
+// Debuggers, top -H and perf show a host's developer which threads are the library's.
+TEST_F(Streaming, TheDataPathThreadsCarryTheirNames) {
+    Stdout_Capture quiet;
+    library->prepare_for_streaming();
+    auto thread_names = [] {
+        std::multiset<std::string> names;
+        for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+            std::ifstream comm(task.path() / "comm");
+            std::string name;
+            std::getline(comm, name);
+            names.insert(name);
+        }
+        return names;
+    };
+    const std::vector<std::string> wanted = {"np3 demux", "np3 NP0", "np3 NP1",
+                                             "np3 NP2",   "np3 NP3", "np3 RHD"};
+    auto all_named = [&] {
+        const auto names = thread_names();
+        return std::all_of(wanted.begin(), wanted.end(),
+                           [&](const std::string& name) { return names.count(name) > 0; });
+    };
+    // Each thread names itself as it starts.
+    for (int i = 0; i < 500 && !all_named(); ++i)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(all_named());
+}
+#endif
 
 TEST_F(Streaming, PumpingBeforePreparationIsRefused) {
     Log_Capture capture;

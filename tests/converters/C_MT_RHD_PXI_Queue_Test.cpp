@@ -108,11 +108,13 @@ TEST_F(RhdConverter, WakeReadersReturnsWithoutDataAndWithoutExit) {
     EXPECT_EQ(out.take(), "");
 }
 
-TEST_F(RhdConverter, QueueHoldsAtMost501Packets) {
+// 200 ms of RHD frames, as much time as an electrode packet queue holds.
+TEST_F(RhdConverter, QueueHoldsAtMost6012Packets) {
     Log_Capture log;
-    for (int i = 0; i < 501 + 256; ++i)
+    for (int i = 0; i < 6012 + 256; ++i)
         converter->on_rhd_frame(frame_with(0));
-    EXPECT_EQ(converter->get_queue().element_count(), 501u);
+    EXPECT_EQ(converter->get_queue().element_count(), 6012u);
+    EXPECT_EQ(converter->get_queue().dropped_count(), 256u);
     EXPECT_EQ(log.count("MT_NP_PXI_Queue overflow"), 1u);
 }
 

@@ -19,6 +19,7 @@
 #include "C_Paced_Stream_Source.h"
 #include "C_Stream_Synthesizer.h"
 #include "Log.h"
+#include "Thread_Name.h"
 
 #include "Command_Line.h"
 #include <fmt/format.h>
@@ -393,6 +394,7 @@ void run_unpaced(const Options& options, std::shared_ptr<const std::vector<uint8
         static_cast<double>(target_bytes) / demux::Main_mux_transfer_buffer_wrapper::CAPACITY;
     const double adc_packets_per_transfer = expected[PORTS] / transfers;
     constexpr double QUEUE_ROOM = npoe_adapter::MT_NP_PXI_Queue::MAX_COUNT_ACCEPTING;
+    constexpr double ADC_QUEUE_ROOM = npoe_adapter::MT_RHD_PXI_Queue::CAPACITY;
     constexpr double PACKETS_PER_ACCUMULATION_BUFFER =
         static_cast<double>(demux::NP_Accumulation_Buffer::SUPER_FRAMES) / SUPER_FRAMES_PER_PACKET;
     auto backlog = [&] {
@@ -403,7 +405,7 @@ void run_unpaced(const Options& options, std::shared_ptr<const std::vector<uint8
                                          demux::RHD_Frame::word_count(options.rhd_streams);
         if (pipeline.rhd_converter->get_queue().element_count() + rhd_frames_queued +
                 adc_packets_per_transfer * (transfers_queued + 1) >
-            0.9 * QUEUE_ROOM)
+            0.9 * ADC_QUEUE_ROOM)
             return true;
         for (uint32_t port = 0; port < PORTS; ++port) {
             const size_t buffers_queued = demux.get_np_queue_element_count(port);
@@ -438,6 +440,7 @@ public:
     explicit Competing_Load(unsigned threads) {
         for (unsigned i = 0; i < threads; ++i)
             m_threads.emplace_back([this] {
+                name_this_thread("busy");
                 volatile uint64_t work = 0;
                 while (!m_stop.load(std::memory_order_relaxed))
                     work = work + 1;
@@ -475,6 +478,7 @@ void run_realtime(const Options& options, std::shared_ptr<const std::vector<uint
     // missing from the next block.
     for (uint32_t port = 0; port < PORTS; ++port) {
         readers.emplace_back([&, port] {
+            name_this_thread(fmt::format("host NP{}", port).c_str());
             auto& queue = pipeline.converters[port]->get_queue();
             std::vector<Neuropixels::electrodePacket> host_buffer(HOST_READ_PACKETS);
             while (!stop) {
@@ -489,8 +493,9 @@ void run_realtime(const Options& options, std::shared_ptr<const std::vector<uint
     }
     // ADC packets are fetched every 10 ms, as many as are there.
     readers.emplace_back([&] {
+        name_this_thread("host ADC");
         auto& queue = pipeline.rhd_converter->get_queue();
-        std::vector<RHD_Sample_Packet> host_buffer(501);
+        std::vector<RHD_Sample_Packet> host_buffer(npoe_adapter::MT_RHD_PXI_Queue::CAPACITY);
         while (!stop) {
             const size_t available = queue.element_count();
             raise_to(result.max_adc_fill, static_cast<int>(available));
@@ -510,6 +515,7 @@ void run_realtime(const Options& options, std::shared_ptr<const std::vector<uint
     std::thread pump([&] {
         // A real driver's read blocks until the DMA engine has data; the box model answers at
         // once, so an empty read is followed by a short sleep.
+        name_this_thread("np3 pump");
         while (Clock::now() < end) {
             const uint64_t before = pipeline.library->get_total_bytes_pumped();
             if (!pipeline.library->pump_data_to_demux())

@@ -14,8 +14,11 @@
 #include "M_Okelly_Adapter.h"
 #include "Main_mux_transfer_buffer_wrapper.h"
 #include "Pause.h"
+#include "RHD_Frame.h"
+#include "Thread_Name.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -39,15 +42,38 @@ void abandon(std::unique_ptr<demux::Async_NP_And_RHD_Demux> demux) {
     g_abandoned_demuxes->push_back(std::move(demux));
 }
 
-// The RHD frame layout depends on how many data streams the FPGA sends: one per distinct
-// enabled stream number below 32.
-uint32_t distinct_rhd_streams(const std::vector<uint32_t>& streams) {
+// The distinct stream numbers below `limit`: the streams the FPGA sends for such a list (the
+// RHD frame layout depends on how many RHD data streams there are).
+uint32_t distinct_streams(const std::vector<uint32_t>& streams, uint32_t limit) {
     std::set<uint32_t> distinct;
     for (uint32_t stream : streams) {
-        if (stream < 32)
+        if (stream < limit)
             distinct.insert(stream);
     }
     return static_cast<uint32_t>(distinct.size());
+}
+
+// A device read returns only when it is full, so its length sets how long a row waits before
+// the demultiplexer sees it. 1 MiB is 8 ms of data at the box's full rate, but 32 ms with one
+// probe and 0.16 s with the RHD frames alone, which a host would then get in bursts of up to
+// 4,700 ADC packets. Reads are therefore sized to READ_SPAN of the enabled streams (still about
+// 1 MiB at the full rate, so no more reads than before): every AP sample period (1/30,000 s) the
+// box sends a super frame of 65 rows per probe and one RHD frame. Whole pages, at most the
+// receive buffer.
+uint32_t read_length_for(uint32_t np_ports, bool rhd, uint32_t rhd_streams) {
+    using Demux = demux::Async_NP_And_RHD_Demux;
+    constexpr double SAMPLE_PERIODS_PER_SECOND = 30000;
+    const double rows_per_period =
+        Demux::ROWS_PER_SUPER_FRAME * np_ports +
+        (rhd ? demux::RHD_Frame::word_count(rhd_streams) / double(Demux::ROW_WORDS) : 0);
+    const double bytes = rows_per_period * ROW_BYTES * SAMPLE_PERIODS_PER_SECOND *
+                         std::chrono::duration<double>(C_Streaming_Control::READ_SPAN).count();
+    const auto pages =
+        static_cast<uint32_t>(std::ceil(bytes / C_Streaming_Control::RECEIVE_BUFFER_ALIGNMENT));
+    if (pages == 0)
+        return C_Streaming_Control::RECEIVE_BUFFER_SIZE;
+    return std::min<uint32_t>(pages * C_Streaming_Control::RECEIVE_BUFFER_ALIGNMENT,
+                              C_Streaming_Control::RECEIVE_BUFFER_SIZE);
 }
 
 } // namespace
@@ -132,7 +158,10 @@ void C_Streaming_Control::restore_stream_listeners() {
 void C_Streaming_Control::start_main_demux_thread() {
     m_demux->start_worker_threads();
     m_demux->signal_to_resync();
-    m_main_demux_thread = std::make_unique<std::thread>([demux = m_demux.get()] { demux->run(); });
+    m_main_demux_thread = std::make_unique<std::thread>([demux = m_demux.get()] {
+        name_this_thread("np3 demux");
+        demux->run();
+    });
     m_main_demux_thread_started = true;
 }
 
@@ -238,8 +267,9 @@ void C_Streaming_Control::push_behind_partial_row(const uint8_t* bytes, uint32_t
 }
 
 uint32_t C_Streaming_Control::read_from_device(uint8_t* destination) {
-    const uint32_t count = m_controller->modules().data_stream->read(destination, RECEIVE_BUFFER_SIZE, true);
-    if (count != RECEIVE_BUFFER_SIZE)
+    const uint32_t length = m_read_length.load(std::memory_order_relaxed);
+    const uint32_t count = m_controller->modules().data_stream->read(destination, length, true);
+    if (count != length)
         console::out("R:{} byte read from device\n", count);
     if (++m_pump_report_counter == 0)
         console::out("A:{} byte read from device\n", count);
@@ -247,7 +277,7 @@ uint32_t C_Streaming_Control::read_from_device(uint8_t* destination) {
 }
 
 // The device writes straight into a transfer buffer of the demultiplexer, which is queued as
-// it stands: 1 MiB per read is not copied again. A buffer a read left empty is kept for the
+// it stands: a read is not copied again. A buffer a read left empty is kept for the
 // next read.
 uint32_t C_Streaming_Control::pump_in_place() {
     if (!m_reading_buffer)
@@ -320,6 +350,11 @@ void C_Streaming_Control::enable_streaming(bool enable_np, const std::vector<uin
             if (soft_trigger)
                 m_controller->modules().configurator->send_soft_trigger_pulse();
         }
+        if (enable_np)
+            m_streaming_np_ports = distinct_streams(np_ports, NP_PORT_COUNT);
+        m_streaming_rhd = m_streaming_rhd || enable_rhd;
+        m_read_length = read_length_for(m_streaming_np_ports, m_streaming_rhd,
+                                        distinct_streams(rhd_streams, demux::RHD_Frame::MAX_STREAM_COUNT));
         if (enable_rhd) {
             Okelly_Adapter_Module& okelly = *m_controller->modules().okelly;
             okelly.set_continous_mode(true);
@@ -328,7 +363,7 @@ void C_Streaming_Control::enable_streaming(bool enable_np, const std::vector<uin
             okelly.trigger_fsm();
         }
     }
-    m_demux->set_enabled_RHD_stream_count(distinct_rhd_streams(rhd_streams));
+    m_demux->set_enabled_RHD_stream_count(distinct_streams(rhd_streams, demux::RHD_Frame::MAX_STREAM_COUNT));
 }
 
 void C_Streaming_Control::disable_streaming() {

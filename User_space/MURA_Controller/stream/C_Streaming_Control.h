@@ -36,6 +36,8 @@ public:
     static constexpr uint32_t ERROR_LEVEL_PUMP_FAILED = 3;
     static constexpr uint32_t RECEIVE_BUFFER_SIZE = 0x100000;
     static constexpr size_t RECEIVE_BUFFER_ALIGNMENT = 4096;
+    // Device reads wait until full; they are sized to hold this much of the enabled streams.
+    static constexpr std::chrono::milliseconds READ_SPAN{8};
     static constexpr std::chrono::milliseconds SIMULATION_PUMP_PACE{10};
     // The demux thread finishes within moments of its poison packet; a minute means it is stuck.
     static constexpr std::chrono::milliseconds DEMUX_FINISH_TIMEOUT{60000};
@@ -152,6 +154,10 @@ private:
     // A read can end inside a row; its bytes wait here to go in front of the next transfer.
     std::array<uint8_t, 16> m_partial_row{};
     uint32_t m_partial_row_length = 0;
+    // The length of a device read, set when streams are enabled (API thread) and read by the pump.
+    std::atomic<uint32_t> m_read_length{RECEIVE_BUFFER_SIZE};
+    uint32_t m_streaming_np_ports = 0;
+    bool m_streaming_rhd = false;
     std::chrono::milliseconds m_demux_finish_timeout = DEMUX_FINISH_TIMEOUT;
 };
 

@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "Log.h"
+#include "Thread_Name.h"
 
 namespace Selvan::MURA::demux {
 
@@ -24,7 +25,10 @@ void C_NP_Worker_Thread::start(const std::string& name) {
     m_name = name;
     m_queue.prepare_spares(PREPARED_BUFFERS);
     logging::info("Starting NP worker thread %s", m_name);
-    m_thread = std::thread([this] { worker_loop(); });
+    m_thread = std::thread([this] {
+        name_this_thread(("np3 " + m_name).c_str());
+        worker_loop();
+    });
 }
 
 void C_NP_Worker_Thread::poison_queue() {

@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "Log.h"
+#include "Thread_Name.h"
 
 #include <algorithm>
 #include <vector>
@@ -24,7 +25,10 @@ void C_RHD_Worker_Thread::start(const std::string& name) {
     }
     m_name = name;
     logging::info("Starting RHD worker thread : %s", m_name);
-    m_thread = std::thread([this] { worker_loop(); });
+    m_thread = std::thread([this] {
+        name_this_thread(("np3 " + m_name).c_str());
+        worker_loop();
+    });
 }
 
 void C_RHD_Worker_Thread::signal_to_stop() {

@@ -11,10 +11,9 @@
 namespace Selvan::MURA::npoe_adapter {
 
 // Queue of output packets between one producer (a worker thread) and one reader (the API's
-// read call). A packet is accepted while at most 500 are queued, so it never holds more than
-// 501; a packet that does not fit is dropped. A slot's packet (zeroed) is made on first use, or
-// for all slots at once by prepare_packets when an acquisition starts, and reused: the ring
-// cycles through every slot however few packets are queued, and made on first use they would
+// read call). It holds at most `capacity` packets; a packet that does not fit is dropped. A slot's packet
+// (zeroed) is made on first use, or for all slots at once by prepare_packets when an acquisition starts, and
+// reused: the ring cycles through every slot however few packets are queued, and made on first use they would
 // fault their pages in on the worker thread, in the first second of a stream, when the data
 // path can least afford it. The producer fills the next free slot and publishes it under one
 // short lock (an ADC packet is a few words, an electrode packet is swapped in). The reader
@@ -23,16 +22,13 @@ namespace Selvan::MURA::npoe_adapter {
 template <class Packet>
 class C_Bounded_Packet_Queue {
 public:
-    static constexpr uint32_t MAX_COUNT_ACCEPTING = 500;
-    static constexpr uint32_t CAPACITY = MAX_COUNT_ACCEPTING + 1;
-
     struct Texts {
         const char* exit_message;
         const char* overflow_message;
     };
 
-    C_Bounded_Packet_Queue(Texts texts, std::atomic<uint8_t>& overflow_counter)
-        : m_ring(CAPACITY, CAPACITY)
+    C_Bounded_Packet_Queue(Texts texts, std::atomic<uint8_t>& overflow_counter, uint32_t capacity)
+        : m_ring(capacity, capacity)
         , m_texts(texts)
         , m_overflow_counter(overflow_counter) {}
 

@@ -17,7 +17,7 @@ template class C_Bounded_Packet_Queue<Neuropixels::electrodePacket>;
 MT_NP_PXI_Queue::MT_NP_PXI_Queue()
     : C_Bounded_Packet_Queue(
           {"MT_NP_PXI_Queue::peek_xfer_buffer_from_queue signalled for exit", "MT_NP_PXI_Queue overflow"},
-          g_np_queue_overflow_counter) {}
+          g_np_queue_overflow_counter, CAPACITY) {}
 
 L2_CH_Results_NP_PXI_Format_Converter::L2_CH_Results_NP_PXI_Format_Converter() {
     console::out("L2_CH_Results_NP_PXI_Format_Converter ctor\n");

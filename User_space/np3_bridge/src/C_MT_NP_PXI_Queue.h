@@ -16,6 +16,10 @@ extern template class MURA_EXPORT C_Bounded_Packet_Queue<Neuropixels::electrodeP
 // The electrode packets of one NP port on their way to readElectrodeData.
 class MURA_EXPORT MT_NP_PXI_Queue : public C_Bounded_Packet_Queue<Neuropixels::electrodePacket> {
 public:
+    // A packet is accepted while at most 500 are queued: 200 ms of the probe's data.
+    static constexpr uint32_t MAX_COUNT_ACCEPTING = 500;
+    static constexpr uint32_t CAPACITY = MAX_COUNT_ACCEPTING + 1;
+
     MT_NP_PXI_Queue();
 };
 

@@ -21,7 +21,7 @@ template class C_Bounded_Packet_Queue<RHD_Sample_Packet>;
 MT_RHD_PXI_Queue::MT_RHD_PXI_Queue()
     : C_Bounded_Packet_Queue(
           {"MT_RHD_PXI_Queue::peek_xfer_buffer_from_queue signalled for exit", "MT_NP_PXI_Queue overflow"},
-          g_rhd_queue_overflow_counter) {
+          g_rhd_queue_overflow_counter, CAPACITY) {
     std::cout << "MT_RHD_PXI_Queue ctor " << std::endl;
 }
 

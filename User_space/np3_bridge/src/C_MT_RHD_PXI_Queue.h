@@ -23,6 +23,11 @@ extern template class MURA_EXPORT C_Bounded_Packet_Queue<RHD_Sample_Packet>;
 // The RHD sample packets on their way to ADC_readPackets.
 class MURA_EXPORT MT_RHD_PXI_Queue : public C_Bounded_Packet_Queue<RHD_Sample_Packet> {
 public:
+    // A packet per RHD frame, 30,000 a second: the queue holds 200 ms of them, the time an
+    // electrode packet queue holds. At 501 packets (16.7 ms) a host that reads every 10 ms
+    // would lose packets whenever the data path or the host was held up for 7 ms.
+    static constexpr uint32_t CAPACITY = 6012;
+
     MT_RHD_PXI_Queue();
 };
 

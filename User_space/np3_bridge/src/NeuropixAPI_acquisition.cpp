@@ -7,6 +7,7 @@
 
 #include "Console.h"
 #include "NeuropixAPI_frame.h"
+#include "Thread_Name.h"
 #include "Thread_Priority.h"
 
 #include <algorithm>
@@ -24,6 +25,7 @@ void report_stream_failure();
 
 void main_pump_thread(int slot_id, int port_id, std::shared_ptr<MURA_Controller_Library> library,
                       std::shared_ptr<Pump_Flags> flags) {
+    name_this_thread("np3 pump");
     logging::log(1, "slotID %d, portID %d : Main pump thread started", slot_id, port_id);
     const Priority_Result priority = raise_current_thread_priority();
     if (priority.raised)
