@@ -167,8 +167,9 @@ TEST_F(Streaming, EveryTwoHundredFiftySixthReadIsAnnounced) {
     EXPECT_EQ(library->get_total_bytes_pumped(), 256u * 64);
 }
 
-// A read waits until it is full: it holds 8 ms of the enabled streams in whole pages, at most
-// the 1 MiB receive buffer, so that a slow stream does not wait a tenth of a second in the box.
+// A read waits until it is full: it is the power of two of bytes that holds 8 ms of the
+// enabled streams, at most the 1 MiB receive buffer, so that a slow stream does not wait a
+// tenth of a second in the box.
 TEST_F(Streaming, DeviceReadsHoldEightMillisecondsOfTheEnabledStreams) {
     std::vector<uint64_t> read_lengths;
     {
@@ -191,9 +192,10 @@ TEST_F(Streaming, DeviceReadsHoldEightMillisecondsOfTheEnabledStreams) {
         read_once({0, 1, 2, 3}, {0, 1});
     }
     // 240 sample periods of: one probe's super frame (65 rows of 16 bytes) and an RHD frame
-    // without data streams (20 words, 7 to a row); an RHD frame of two streams alone (92 words);
-    // four probes and RHD frames without data streams, as the API streams; the whole box.
-    EXPECT_THAT(read_lengths, ElementsAre(64u * 4096, 13u * 4096, 247u * 4096, 1u << 20));
+    // without data streams (20 words, 7 to a row), 260,571 bytes; an RHD frame of two streams
+    // alone (92 words), 50,469; four probes and RHD frames without data streams, as the API
+    // streams, 1,009,371; the whole box, more than 1 MiB.
+    EXPECT_THAT(read_lengths, ElementsAre(1u << 18, 1u << 16, 1u << 20, 1u << 20));
 }
 
 TEST_F(Streaming, FailingDeviceReadEndsThePumpAtErrorLevelThree) {

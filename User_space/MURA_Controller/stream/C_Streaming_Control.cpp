@@ -18,7 +18,6 @@
 #include "Thread_Name.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -56,10 +55,11 @@ uint32_t distinct_streams(const std::vector<uint32_t>& streams, uint32_t limit) 
 // A device read returns only when it is full, so its length sets how long a row waits before
 // the demultiplexer sees it. 1 MiB is 8 ms of data at the box's full rate, but 32 ms with one
 // probe and 0.16 s with the RHD frames alone, which a host would then get in bursts of up to
-// 4,700 ADC packets. Reads are therefore sized to READ_SPAN of the enabled streams (still about
-// 1 MiB at the full rate, so no more reads than before): every AP sample period (1/30,000 s) the
-// box sends a super frame of 65 rows per probe and one RHD frame. Whole pages, at most the
-// receive buffer.
+// 4,700 ADC packets. Reads are therefore sized to the power of two of bytes (a page at least,
+// the receive buffer at most) that holds READ_SPAN of the enabled streams: between 8 and 16 ms
+// of data, and 1 MiB as before at the full rate, so the box's busiest set-up reads as it always
+// did. Every AP sample period (1/30,000 s) the box sends a super frame of 65 rows per probe and
+// one RHD frame.
 uint32_t read_length_for(uint32_t np_ports, bool rhd, uint32_t rhd_streams) {
     using Demux = demux::Async_NP_And_RHD_Demux;
     constexpr double SAMPLE_PERIODS_PER_SECOND = 30000;
@@ -68,12 +68,12 @@ uint32_t read_length_for(uint32_t np_ports, bool rhd, uint32_t rhd_streams) {
         (rhd ? demux::RHD_Frame::word_count(rhd_streams) / double(Demux::ROW_WORDS) : 0);
     const double bytes = rows_per_period * ROW_BYTES * SAMPLE_PERIODS_PER_SECOND *
                          std::chrono::duration<double>(C_Streaming_Control::READ_SPAN).count();
-    const auto pages =
-        static_cast<uint32_t>(std::ceil(bytes / C_Streaming_Control::RECEIVE_BUFFER_ALIGNMENT));
-    if (pages == 0)
+    if (bytes <= 0)
         return C_Streaming_Control::RECEIVE_BUFFER_SIZE;
-    return std::min<uint32_t>(pages * C_Streaming_Control::RECEIVE_BUFFER_ALIGNMENT,
-                              C_Streaming_Control::RECEIVE_BUFFER_SIZE);
+    uint32_t length = C_Streaming_Control::RECEIVE_BUFFER_ALIGNMENT;
+    while (length < bytes && length < C_Streaming_Control::RECEIVE_BUFFER_SIZE)
+        length *= 2;
+    return length;
 }
 
 } // namespace

@@ -36,7 +36,8 @@ public:
     static constexpr uint32_t ERROR_LEVEL_PUMP_FAILED = 3;
     static constexpr uint32_t RECEIVE_BUFFER_SIZE = 0x100000;
     static constexpr size_t RECEIVE_BUFFER_ALIGNMENT = 4096;
-    // Device reads wait until full; they are sized to hold this much of the enabled streams.
+    // Device reads wait until full; they are sized to hold at least this much of the enabled
+    // streams (in a power of two of bytes, up to RECEIVE_BUFFER_SIZE).
     static constexpr std::chrono::milliseconds READ_SPAN{8};
     static constexpr std::chrono::milliseconds SIMULATION_PUMP_PACE{10};
     // The demux thread finishes within moments of its poison packet; a minute means it is stuck.
