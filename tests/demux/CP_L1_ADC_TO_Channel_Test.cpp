@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -168,6 +169,27 @@ TEST_F(AdcToChannel, ABatchHoldsItsListenerUntilReplacedOrEnded) {
     for (uint32_t d = 39; d < 52; ++d)
         stage.publish_adc_data(frame_with_counter(d));
     EXPECT_EQ(second->brackets, "()()");
+}
+
+// Outside a batch a listener that throws is let go of all the same: its owner's release ends it.
+TEST_F(AdcToChannel, AListenerThatThrowsOutsideABatchIsNotKept) {
+    struct Throwing_L2 : Recording_L2 {
+        void publish_ap_ch_data(Channel_Block&) override { throw std::runtime_error("listener failed"); }
+    };
+    auto throwing = std::make_shared<Throwing_L2>();
+    std::weak_ptr<Throwing_L2> watched = throwing;
+    stage.set_l2_ch_result_listener(throwing);
+    int thrown = 0;
+    for (uint32_t d = 0; d < 13; ++d) {
+        try {
+            stage.publish_adc_data(frame_with_counter(d));
+        } catch (const std::runtime_error&) {
+            ++thrown;
+        }
+    }
+    EXPECT_EQ(thrown, 1);
+    throwing.reset();
+    EXPECT_TRUE(watched.expired());
 }
 
 TEST_F(AdcToChannel, NullWriterAcceptsBothBlocks) {

@@ -19,10 +19,9 @@ namespace Selvan::MURA {
 // The producer fills the slot past the back in place and publishes it under one lock
 // (push_back_with); the consumer reads the front element in place until pop_front. An unbounded
 // ring doubles when the producer finds it full and keeps its size; a bounded one refuses the
-// element instead. Growing moves the
-// slots, so a consumer that reads in place while the producer may grow the ring keeps its
-// elements behind pointers (the slot moves, the element does not) and reads the slot's pointer
-// under the lock.
+// element instead. Growing moves the slots, so a consumer that reads in place while the
+// producer may grow the ring keeps its elements behind pointers (the slot moves, the element
+// does not) and reads the slot's pointer under the lock.
 //
 // Queue-specific state (an exit flag, a wake-up generation) lives with the owner and is changed
 // under the ring's lock through update_and_wake, so a consumer between its check and its wait

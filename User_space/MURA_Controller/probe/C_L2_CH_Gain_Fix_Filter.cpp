@@ -222,15 +222,8 @@ void C_L2_CH_Gain_Fix_Filter::end_batch() {
 }
 
 void C_L2_CH_Gain_Fix_Filter::publish(Block& block, bool ap) {
-    try {
-        correct_and_pass_on(block, ap);
-    } catch (...) {
-        if (!m_in_batch)
-            end_batch_of_downstream();
-        throw;
-    }
-    if (!m_in_batch)
-        end_batch_of_downstream();
+    demux::pass_block_on_within_batch(
+        m_in_batch, [&] { correct_and_pass_on(block, ap); }, [this] { end_batch_of_downstream(); });
 }
 
 void C_L2_CH_Gain_Fix_Filter::correct_and_pass_on(Block& block, bool ap) {

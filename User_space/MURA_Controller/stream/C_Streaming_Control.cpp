@@ -335,6 +335,7 @@ void C_Streaming_Control::enable_streaming(bool enable_np, const std::vector<uin
                                            bool enable_rhd, const std::vector<uint32_t>& rhd_streams,
                                            bool soft_trigger) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "enable_streaming");
+    const uint32_t rhd_stream_count = distinct_streams(rhd_streams, demux::RHD_Frame::MAX_STREAM_COUNT);
     if (m_simulation) {
         if (enable_np || enable_rhd) {
             m_sim_paused = false;
@@ -349,12 +350,10 @@ void C_Streaming_Control::enable_streaming(bool enable_np, const std::vector<uin
             m_controller->modules().configurator->enable_np_streams(np_ports);
             if (soft_trigger)
                 m_controller->modules().configurator->send_soft_trigger_pulse();
-        }
-        if (enable_np)
             m_streaming_np_ports = distinct_streams(np_ports, NP_PORT_COUNT);
+        }
         m_streaming_rhd = m_streaming_rhd || enable_rhd;
-        m_read_length = read_length_for(m_streaming_np_ports, m_streaming_rhd,
-                                        distinct_streams(rhd_streams, demux::RHD_Frame::MAX_STREAM_COUNT));
+        m_read_length = read_length_for(m_streaming_np_ports, m_streaming_rhd, rhd_stream_count);
         if (enable_rhd) {
             Okelly_Adapter_Module& okelly = *m_controller->modules().okelly;
             okelly.set_continous_mode(true);
@@ -363,7 +362,7 @@ void C_Streaming_Control::enable_streaming(bool enable_np, const std::vector<uin
             okelly.trigger_fsm();
         }
     }
-    m_demux->set_enabled_RHD_stream_count(distinct_streams(rhd_streams, demux::RHD_Frame::MAX_STREAM_COUNT));
+    m_demux->set_enabled_RHD_stream_count(rhd_stream_count);
 }
 
 void C_Streaming_Control::disable_streaming() {

@@ -166,15 +166,8 @@ void CP_L1_ADC_TO_Channel::place_lfp_frame(const ADC_Frame& adc, uint32_t slot) 
 }
 
 void CP_L1_ADC_TO_Channel::publish_block(bool ap) {
-    try {
-        pass_block_on(ap);
-    } catch (...) {
-        if (!m_in_batch)
-            let_go_of_listener();
-        throw;
-    }
-    if (!m_in_batch)
-        let_go_of_listener();
+    pass_block_on_within_batch(
+        m_in_batch, [&] { pass_block_on(ap); }, [this] { let_go_of_listener(); });
 }
 
 void CP_L1_ADC_TO_Channel::pass_block_on(bool ap) {

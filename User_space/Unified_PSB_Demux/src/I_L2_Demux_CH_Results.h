@@ -27,4 +27,22 @@ public:
     virtual ~I_L2_Demux_CH_Results() = default;
 };
 
+// How a listener that holds what it looks up passes one block on: `pass_on` does it; outside a
+// batch the block is a batch of its own, and `let_go` releases what was held for it, also when
+// `pass_on` throws.
+template <class Pass_On, class Let_Go>
+void pass_block_on_within_batch(bool in_batch, Pass_On&& pass_on, Let_Go&& let_go) {
+    if (in_batch) {
+        pass_on();
+        return;
+    }
+    try {
+        pass_on();
+    } catch (...) {
+        let_go();
+        throw;
+    }
+    let_go();
+}
+
 } // namespace Selvan::MURA::demux

@@ -11,14 +11,14 @@
 namespace Selvan::MURA::npoe_adapter {
 
 // Queue of output packets between one producer (a worker thread) and one reader (the API's
-// read call). It holds at most `capacity` packets; a packet that does not fit is dropped. A slot's packet
-// (zeroed) is made on first use, or for all slots at once by prepare_packets when an acquisition starts, and
-// reused: the ring cycles through every slot however few packets are queued, and made on first use they would
-// fault their pages in on the worker thread, in the first second of a stream, when the data
-// path can least afford it. The producer fills the next free slot and publishes it under one
-// short lock (an ADC packet is a few words, an electrode packet is swapped in). The reader
-// reads the front packet in place without the lock; only the reader removes packets, so the
-// slot stays put until pop_packet.
+// read call). It holds at most `capacity` packets; a packet that does not fit is dropped. A
+// slot's packet (zeroed) is made on first use, or for all slots at once by prepare_packets when
+// an acquisition starts, and reused: the ring cycles through every slot however few packets are
+// queued, and made on first use they would fault their pages in on the worker thread, in the
+// first second of a stream, when the data path can least afford it. The producer fills the
+// next free slot and publishes it under one short lock (an ADC packet is a few words, an
+// electrode packet is swapped in). The reader reads the front packet in place without the
+// lock; only the reader removes packets, so the slot stays put until pop_packet.
 template <class Packet>
 class C_Bounded_Packet_Queue {
 public:
@@ -31,6 +31,8 @@ public:
         : m_ring(capacity, capacity)
         , m_texts(texts)
         , m_overflow_counter(overflow_counter) {}
+    C_Bounded_Packet_Queue(const C_Bounded_Packet_Queue&) = delete;
+    C_Bounded_Packet_Queue& operator=(const C_Bounded_Packet_Queue&) = delete;
 
     // Makes the packets of all slots that have none yet.
     void prepare_packets() {
@@ -39,8 +41,6 @@ public:
                 slot = std::make_unique<Packet>();
         });
     }
-    C_Bounded_Packet_Queue(const C_Bounded_Packet_Queue&) = delete;
-    C_Bounded_Packet_Queue& operator=(const C_Bounded_Packet_Queue&) = delete;
 
     // Returns false when the packet was dropped. The overflow message is throttled by a
     // process-wide 8-bit counter: it appears once every 256 drops.
