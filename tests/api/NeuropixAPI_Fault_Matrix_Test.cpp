@@ -46,15 +46,19 @@ protected:
         ASSERT_EQ(openBS(0), SUCCESS);
     }
 
-    // Runs the call on its own thread and fails the test if it does not return in time.
+    // Runs the call on its own thread and fails the test if it does not return in time. The
+    // thread is joined, not detached: the Windows build's thread library recycles a detached
+    // thread's record while the thread still runs its exit path, and a caller thread made right
+    // after could spin for good on the lock of that record (seen under wine).
     NP_ErrorCode within_limit(std::function<NP_ErrorCode()> call) {
         auto done = std::make_shared<std::promise<NP_ErrorCode>>();
         std::future<NP_ErrorCode> result = done->get_future();
-        std::thread([call = std::move(call), done] { done->set_value(call()); }).detach();
+        std::thread caller([call = std::move(call), done] { done->set_value(call()); });
         if (result.wait_for(CALL_LIMIT) != std::future_status::ready) {
             ADD_FAILURE() << "the call did not return within its limit";
             std::abort(); // the hung call cannot be taken back; this test process ends here
         }
+        caller.join();
         return result.get();
     }
 

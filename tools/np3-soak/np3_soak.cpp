@@ -240,11 +240,15 @@ private:
     static NP_ErrorCode within_limit(NP_ErrorCode (*call)(), bool& hung) {
         auto done = std::make_shared<std::promise<NP_ErrorCode>>();
         std::future<NP_ErrorCode> result = done->get_future();
-        std::thread([call, done] { done->set_value(call()); }).detach();
+        // Joined when it returns: a detached caller's thread record is recycled by the Windows
+        // build's thread library while the thread still exits, which can stall the next one.
+        std::thread caller([call, done] { done->set_value(call()); });
         if (result.wait_for(HANG_LIMIT) != std::future_status::ready) {
             hung = true;
+            caller.detach();
             return FAILED;
         }
+        caller.join();
         return result.get();
     }
 
