@@ -9,6 +9,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -219,22 +220,16 @@ TEST_F(Streaming, FailingDeviceReadEndsThePumpAtErrorLevelThree) {
 TEST_F(Streaming, TheDataPathThreadsCarryTheirNames) {
     Stdout_Capture quiet;
     library->prepare_for_streaming();
-    auto thread_names = [] {
-        std::multiset<std::string> names;
+    const std::set<std::string> wanted = {"np3 NP0", "np3 NP1", "np3 NP2", "np3 NP3", "np3 RHD", "np3 demux"};
+    auto all_named = [&] {
+        std::set<std::string> names;
         for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
             std::ifstream comm(task.path() / "comm");
             std::string name;
             std::getline(comm, name);
             names.insert(name);
         }
-        return names;
-    };
-    const std::vector<std::string> wanted = {"np3 demux", "np3 NP0", "np3 NP1",
-                                             "np3 NP2",   "np3 NP3", "np3 RHD"};
-    auto all_named = [&] {
-        const auto names = thread_names();
-        return std::all_of(wanted.begin(), wanted.end(),
-                           [&](const std::string& name) { return names.count(name) > 0; });
+        return std::includes(names.begin(), names.end(), wanted.begin(), wanted.end());
     };
     // Each thread names itself as it starts.
     for (int i = 0; i < 500 && !all_named(); ++i)

@@ -55,12 +55,12 @@ bool CP_L1_ADC_TO_Channel::publish_psb_super_frame(const uint8_t* frames) {
         if (counter != first + f)
             return false;
     }
-    if (extended_counter(first) != m_prev_dw_counter + 1)
+    const uint32_t extended_first = extended_counter(first);
+    if (extended_first != m_prev_dw_counter + 1)
         return false;
     const uint64_t position = (m_position_high_part.load(std::memory_order_relaxed) << 20) + first;
     uint32_t frame_in_super_frame = static_cast<uint32_t>(position % FRAMES_PER_SUPER_FRAME);
     uint64_t super_frame_number = position / FRAMES_PER_SUPER_FRAME;
-    const uint32_t extended_first = extended_counter(first);
     for (uint32_t f = 0; f < FRAMES_PER_SUPER_FRAME; ++f) {
         // The counters move on before the frame is placed and the frame is counted after, as
         // frame by frame: a listener that throws leaves the same state behind.
