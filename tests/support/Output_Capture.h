@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -17,7 +19,8 @@ namespace Selvan::MURA::test_support {
 class Fd_Capture {
 public:
     explicit Fd_Capture(int fd)
-        : m_fd(fd) {
+        : m_fd(fd)
+        , m_failed_parts_before(failed_test_parts()) {
         flush_all();
         char name[] = "/tmp/np3_capture_XXXXXX";
         m_file_fd = ::mkstemp(name);
@@ -42,11 +45,29 @@ public:
             text << in.rdbuf();
             m_text = text.str();
             ::unlink(m_path.c_str());
+            echo_if_an_assertion_failed_meanwhile();
         }
         return m_text;
     }
 
 private:
+    // GoogleTest prints a failed assertion to stdout: one that fails while stdout is captured
+    // would leave the log without the reason, so the captured text is echoed.
+    void echo_if_an_assertion_failed_meanwhile() const {
+        if (failed_test_parts() > m_failed_parts_before && !m_text.empty())
+            (void)!::write(m_fd, m_text.data(), m_text.size());
+    }
+
+    static int failed_test_parts() {
+        const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        if (test == nullptr)
+            return 0;
+        int failed = 0;
+        for (int i = 0; i < test->result()->total_part_count(); ++i)
+            failed += test->result()->GetTestPartResult(i).failed() ? 1 : 0;
+        return failed;
+    }
+
     static void flush_all() {
         std::cout.flush();
         std::cerr.flush();
@@ -54,6 +75,7 @@ private:
     }
 
     int m_fd;
+    int m_failed_parts_before;
     int m_file_fd = -1;
     int m_saved_fd = -1;
     std::string m_path;

@@ -45,6 +45,7 @@ void main_pump_thread(int slot_id, int port_id, std::shared_ptr<MURA_Controller_
             break;
         }
     }
+    flags->reading_over = true;
     if (failed) {
         logging::log(1, "error in main pump thread (%d,%d)", slot_id, port_id);
         if (library->get_current_error_level() == MURA_Controller_Library::ERROR_LEVEL_PUMP_FAILED)
@@ -213,14 +214,14 @@ void stop_pump_thread(int slot_id, bool log_waits) {
     const milliseconds limit(g_pump_stop_timeout_ms.load());
     const auto start = steady_clock::now();
     auto next_report = start;
-    while (!pump.flags->ended && steady_clock::now() - start < limit) {
+    while (!pump.flags->reading_over && steady_clock::now() - start < limit) {
         if (log_waits && steady_clock::now() >= next_report) {
             logging::info("Waiting main pump to stop. (%d)", slot_id);
             next_report += seconds(1);
         }
         std::this_thread::sleep_for(milliseconds(2));
     }
-    if (pump.flags->ended) {
+    if (pump.flags->reading_over) {
         pump.thread.join();
     } else {
         logging::error("The main pump thread did not stop within %d ms", static_cast<int>(limit.count()));

@@ -36,6 +36,9 @@ constexpr const char* LOG_FILE_NAME = "MURA.log";
 // limit can be let go with everything it uses, and nothing is destroyed under it.
 struct Pump_Flags {
     std::atomic<bool> stop{false};
+    // Set once the pump reads no more; what the thread does after it (its last lines, a
+    // failure report) is brief, so a stop from then on joins it without waiting lines.
+    std::atomic<bool> reading_over{false};
     std::atomic<bool> ended{false};
 };
 
