@@ -20,7 +20,7 @@ class Fd_Capture {
 public:
     explicit Fd_Capture(int fd)
         : m_fd(fd)
-        , m_failed_parts_before(failed_test_parts()) {
+        , m_test_parts_before(test_part_count()) {
         flush_all();
         char name[] = "/tmp/np3_capture_XXXXXX";
         m_file_fd = ::mkstemp(name);
@@ -51,21 +51,17 @@ public:
     }
 
 private:
-    // GoogleTest prints a failed assertion to stdout: one that fails while stdout is captured
-    // would leave the log without the reason, so the captured text is echoed.
+    // GoogleTest prints a failed assertion to stdout (and records it as a part of the test's
+    // result): one that fails while stdout is captured would leave the log without the reason,
+    // so the captured text is echoed.
     void echo_if_an_assertion_failed_meanwhile() const {
-        if (failed_test_parts() > m_failed_parts_before && !m_text.empty())
+        if (test_part_count() > m_test_parts_before && !m_text.empty())
             (void)!::write(m_fd, m_text.data(), m_text.size());
     }
 
-    static int failed_test_parts() {
+    static int test_part_count() {
         const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        if (test == nullptr)
-            return 0;
-        int failed = 0;
-        for (int i = 0; i < test->result()->total_part_count(); ++i)
-            failed += test->result()->GetTestPartResult(i).failed() ? 1 : 0;
-        return failed;
+        return test == nullptr ? 0 : test->result()->total_part_count();
     }
 
     static void flush_all() {
@@ -75,7 +71,7 @@ private:
     }
 
     int m_fd;
-    int m_failed_parts_before;
+    int m_test_parts_before;
     int m_file_fd = -1;
     int m_saved_fd = -1;
     std::string m_path;

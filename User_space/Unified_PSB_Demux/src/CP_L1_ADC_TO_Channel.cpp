@@ -13,6 +13,14 @@ constexpr uint16_t SAMPLE_MASK = 0x3FF;
 // The rows' words that hold elements 33 and 34 (element e is word 7 (e mod 5) + e / 5).
 constexpr uint32_t COUNTER_HIGH_WORD = 7 * (COUNTER_HIGH_ELEMENT % 5) + COUNTER_HIGH_ELEMENT / 5;
 constexpr uint32_t COUNTER_LOW_WORD = 7 * (COUNTER_LOW_ELEMENT % 5) + COUNTER_LOW_ELEMENT / 5;
+constexpr uint32_t FRAME_BYTES = 70; // 5 rows of 7 words
+
+// A super frame's first frame carries the LFP samples and fills the LFP block's slot (super
+// frame number mod 12); its frames 1 to 12 fill the AP block's slots 0 to 11.
+constexpr uint32_t slot_of(uint32_t frame_in_super_frame, uint64_t super_frame_number) {
+    return frame_in_super_frame == 0 ? static_cast<uint32_t>(super_frame_number % CP_L1_ADC_TO_Channel::SLOTS)
+                                     : frame_in_super_frame - 1;
+}
 
 } // namespace
 
@@ -34,19 +42,17 @@ bool CP_L1_ADC_TO_Channel::publish_psb_frame(const uint8_t* rows) {
 
 void CP_L1_ADC_TO_Channel::place(const ADC_Frame& adc, uint64_t position) {
     const uint32_t frame_in_super_frame = static_cast<uint32_t>(position % FRAMES_PER_SUPER_FRAME);
-    if (frame_in_super_frame == 0) {
-        const uint32_t lfp_slot = static_cast<uint32_t>((position / FRAMES_PER_SUPER_FRAME) % SLOTS);
-        place_lfp_frame(adc, lfp_slot);
-    } else {
-        place_ap_frame(adc, frame_in_super_frame - 1);
-    }
+    const uint32_t slot = slot_of(frame_in_super_frame, position / FRAMES_PER_SUPER_FRAME);
+    if (frame_in_super_frame == 0)
+        place_lfp_frame(adc, slot);
+    else
+        place_ap_frame(adc, slot);
 }
 
 // A super frame whose 13 counters run on from the last frame, with no roll-over inside it and
 // no jump of the extended counter, is placed in one go: no check and no message can differ
 // from the frame-by-frame path, which takes every other super frame.
 bool CP_L1_ADC_TO_Channel::publish_psb_super_frame(const uint8_t* frames) {
-    constexpr uint32_t FRAME_BYTES = 70;
     const uint32_t first = m_prev_two_part_counter + 1;
     for (uint32_t f = 0; f < FRAMES_PER_SUPER_FRAME; ++f) {
         const uint8_t* rows = frames + f * FRAME_BYTES;
@@ -67,10 +73,8 @@ bool CP_L1_ADC_TO_Channel::publish_psb_super_frame(const uint8_t* frames) {
         m_prev_two_part_counter = first + f;
         m_prev_counter_high_word = static_cast<uint16_t>((first + f) >> 10);
         m_prev_dw_counter = extended_first + f;
-        const bool lfp = frame_in_super_frame == 0;
-        const uint32_t slot =
-            lfp ? static_cast<uint32_t>(super_frame_number % SLOTS) : frame_in_super_frame - 1;
-        place_rows(frames + f * FRAME_BYTES, slot, lfp);
+        place_rows(frames + f * FRAME_BYTES, slot_of(frame_in_super_frame, super_frame_number),
+                   frame_in_super_frame == 0);
         ++m_published_frame_count;
         if (++frame_in_super_frame == FRAMES_PER_SUPER_FRAME) {
             frame_in_super_frame = 0;
@@ -87,10 +91,8 @@ uint32_t CP_L1_ADC_TO_Channel::extended_counter(uint32_t two_part_counter) const
 
 void CP_L1_ADC_TO_Channel::place_from_rows(const uint8_t* rows, uint64_t position) {
     const uint32_t frame_in_super_frame = static_cast<uint32_t>(position % FRAMES_PER_SUPER_FRAME);
-    const bool lfp = frame_in_super_frame == 0;
-    const uint32_t slot =
-        lfp ? static_cast<uint32_t>((position / FRAMES_PER_SUPER_FRAME) % SLOTS) : frame_in_super_frame - 1;
-    place_rows(rows, slot, lfp);
+    place_rows(rows, slot_of(frame_in_super_frame, position / FRAMES_PER_SUPER_FRAME),
+               frame_in_super_frame == 0);
 }
 
 // The frame's 32 samples go from the rows straight to their channels: sample s is word

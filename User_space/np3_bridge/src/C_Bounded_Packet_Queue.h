@@ -35,12 +35,7 @@ public:
     C_Bounded_Packet_Queue& operator=(const C_Bounded_Packet_Queue&) = delete;
 
     // Makes the packets of all slots that have none yet.
-    void prepare_packets() {
-        m_ring.fill_slots([](std::unique_ptr<Packet>& slot) {
-            if (!slot)
-                slot = std::make_unique<Packet>();
-        });
-    }
+    void prepare_packets() { m_ring.fill_slots(make_packet_if_missing); }
 
     // Returns false when the packet was dropped. The overflow message is throttled by a
     // process-wide 8-bit counter: it appears once every 256 drops.
@@ -120,13 +115,17 @@ public:
     uint32_t element_count() const { return static_cast<uint32_t>(m_ring.size()); }
 
 private:
+    static void make_packet_if_missing(std::unique_ptr<Packet>& slot) {
+        if (!slot)
+            slot = std::make_unique<Packet>();
+    }
+
     // Fills the next free slot (its packet made first if it has none) and publishes it; counts
     // the drop when the queue is full.
     template <class Fill>
     bool push_with(Fill&& fill) {
         const size_t count = m_ring.push_back_with([&](std::unique_ptr<Packet>& slot) {
-            if (!slot)
-                slot = std::make_unique<Packet>();
+            make_packet_if_missing(slot);
             fill(slot);
         });
         if (count != 0)
