@@ -54,13 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto recording =
         std::make_shared<const std::vector<uint8_t>>(input.ConsumeRemainingBytes<uint8_t>());
 
-    auto box = std::make_shared<testing::MURA_Box_Model>();
-    box->stream().set_source(testing::Card_To_Host_Stream_Model::recording(recording, false));
+    auto box = std::make_shared<box_model::MURA_Box_Model>();
+    box->stream().set_source(box_model::Card_To_Host_Stream_Model::recording(recording, false));
     box->stream().set_read_sizes(read_sizes);
     std::shared_ptr<A_MURA_Controller> controller;
     {
         // The factory builds the controller with its register modules, as the library gets it.
-        testing::Box_Model_Factory_Override use_box(box);
+        box_model::Box_Model_Factory_Override use_box(box);
         controller = A_MURA_Controller::get_instance(false);
     }
     controller->open_driver_connection("MURA_Dext_Driver", true);

@@ -18,7 +18,7 @@ protected:
     void open_streaming_box() {
         synth::Synth_Settings settings;
         settings.content.np_content = synth::Np_Content::neural;
-        box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+        box->stream().set_source(box_model::Card_To_Host_Stream_Model::synthesizer(settings));
         use_box_model();
         Stdout_Capture quiet;
         ASSERT_EQ(openBS(0), SUCCESS);

@@ -71,7 +71,7 @@ TEST_F(ApiSelfTests, PrbsReportsTheErrorCount) {
 TEST_F(ApiSelfTests, AcquisitionDeliversAgainAfterAFailedDataPathTest) {
     // Ten spoiled blocks fail the test.
     box->stream().set_source(
-        testing::Card_To_Host_Stream_Model::recording(test_support::psb_recording(0, 10), false));
+        box_model::Card_To_Host_Stream_Model::recording(test_support::psb_recording(0, 10), false));
     open_box();
     {
         Stdout_Capture quiet;
@@ -80,7 +80,7 @@ TEST_F(ApiSelfTests, AcquisitionDeliversAgainAfterAFailedDataPathTest) {
     }
     synth::Synth_Settings settings;
     settings.content.np_content = synth::Np_Content::neural;
-    box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+    box->stream().set_source(box_model::Card_To_Host_Stream_Model::synthesizer(settings));
     ASSERT_EQ(start_acquisition(0, 1), SUCCESS);
     std::vector<electrodePacket> packets(5);
     int actual = 0;

@@ -37,7 +37,7 @@ protected:
     // Hardware mode on the box model; its stream goes through `filter` (which may drop rows)
     // when one is given.
     void open_box(std::function<bool(const uint8_t* row)> keep_row = {}) {
-        auto source = testing::Card_To_Host_Stream_Model::synthesizer(settings);
+        auto source = box_model::Card_To_Host_Stream_Model::synthesizer(settings);
         if (keep_row)
             source = filtered(std::move(source), std::move(keep_row));
         box->stream().set_source(std::move(source));
@@ -95,8 +95,8 @@ protected:
         return false;
     }
 
-    static testing::Card_To_Host_Stream_Model::Source
-    filtered(testing::Card_To_Host_Stream_Model::Source source,
+    static box_model::Card_To_Host_Stream_Model::Source
+    filtered(box_model::Card_To_Host_Stream_Model::Source source,
              std::function<bool(const uint8_t*)> keep_row) {
         return
             [source = std::move(source), keep_row = std::move(keep_row)](uint8_t* buffer, size_t capacity) {

@@ -31,7 +31,7 @@ protected:
         if (streaming) {
             synth::Synth_Settings settings;
             settings.rhd_stream_count = 0;
-            box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+            box->stream().set_source(box_model::Card_To_Host_Stream_Model::synthesizer(settings));
         }
         use_box_model();
         Stdout_Capture quiet;

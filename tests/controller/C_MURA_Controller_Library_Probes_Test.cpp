@@ -15,12 +15,12 @@
 namespace Selvan::MURA {
 namespace {
 
+using box_model::I2C_Transaction;
 using test_support::Log_Capture;
 using test_support::Scratch_Directory;
 using test_support::Stderr_Capture;
 using test_support::Stdout_Capture;
 using ::testing::ElementsAre;
-using testing::I2C_Transaction;
 
 I2C_Transaction probe_write(uint8_t reg, uint8_t value) {
     return {0xE0, reg, value, true};
@@ -146,7 +146,7 @@ std::vector<I2C_Transaction> expected_sequence(int config) {
 
 TEST_F(ProbeBringUp, EachInitConfigurationRunsExactlyItsSequence) {
     for (int config : {0, 1, 2, 3, 4, 7}) {
-        auto fresh_box = std::make_shared<testing::MURA_Box_Model>();
+        auto fresh_box = std::make_shared<box_model::MURA_Box_Model>();
         box = fresh_box;
         opened_library();
         Stdout_Capture quiet;

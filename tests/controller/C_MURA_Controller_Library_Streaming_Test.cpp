@@ -19,12 +19,12 @@
 namespace Selvan::MURA {
 namespace {
 
+using box_model::Register_Access;
 using test_support::Log_Capture;
 using test_support::Scratch_Directory;
 using test_support::Stderr_Capture;
 using test_support::Stdout_Capture;
 using ::testing::ElementsAre;
-using testing::Register_Access;
 using namespace std::chrono_literals;
 
 class Streaming : public test_support::Box_Fixture {
@@ -152,10 +152,10 @@ TEST_F(Streaming, EveryTwoHundredFiftySixthReadIsAnnounced) {
     synth::Synth_Settings settings;
     settings.np_ports = {0};
     settings.rhd = false;
-    box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+    box->stream().set_source(box_model::Card_To_Host_Stream_Model::synthesizer(settings));
     // Each pump gets one 64-byte read, then reads that deliver nothing.
     std::vector<uint32_t> sizes = {64};
-    sizes.insert(sizes.end(), testing::CP_Box_Model_MURA_Controller::ZERO_READ_LIMIT, 0);
+    sizes.insert(sizes.end(), box_model::CP_Box_Model_MURA_Controller::ZERO_READ_LIMIT, 0);
     box->stream().set_read_sizes(sizes);
     Stdout_Capture out;
     library->prepare_for_streaming();
@@ -181,7 +181,7 @@ TEST_F(Streaming, DeviceReadsHoldEightMillisecondsOfTheEnabledStreams) {
             synth::Synth_Settings settings;
             settings.np_ports = np_ports;
             settings.rhd_stream_count = static_cast<uint32_t>(rhd_streams.size());
-            box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+            box->stream().set_source(box_model::Card_To_Host_Stream_Model::synthesizer(settings));
             library->enable_streaming(true, np_ports, true, rhd_streams, false);
             const uint64_t before = library->get_total_bytes_pumped();
             library->pump_data_to_demux();
@@ -296,7 +296,7 @@ TEST_F(Streaming, ADemuxThreadThatNeverFinishesIsLeftRunningInsteadOfHangingTheH
     synth::Synth_Settings settings;
     settings.np_ports = {0};
     settings.rhd = false;
-    box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+    box->stream().set_source(box_model::Card_To_Host_Stream_Model::synthesizer(settings));
     auto stuck = std::make_shared<Stuck_Listener>();
     library->set_NP_aqustion_listener(stuck, 0, false);
     Stdout_Capture quiet;

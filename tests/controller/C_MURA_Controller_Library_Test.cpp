@@ -11,13 +11,13 @@
 namespace Selvan::MURA {
 namespace {
 
+using box_model::MURA_Box_Model;
+using box_model::Register_Access;
 using test_support::Log_Capture;
 using test_support::Pause_Recorder;
 using test_support::Stderr_Capture;
 using test_support::Stdout_Capture;
 using ::testing::ElementsAre;
-using testing::MURA_Box_Model;
-using testing::Register_Access;
 using namespace std::chrono_literals;
 
 // The library in hardware mode against a box model, with every pause recorded instead of slept.
@@ -31,7 +31,7 @@ protected:
 
     MURA_Controller_Library& make_library(bool simulation = false) {
         Stdout_Capture quiet;
-        testing::Box_Model_Factory_Override use_box(box);
+        box_model::Box_Model_Factory_Override use_box(box);
         library = std::make_unique<MURA_Controller_Library>(simulation);
         return *library;
     }

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 namespace {
 
 // The model must itself behave like the box, or the tests that use it prove nothing.
@@ -91,4 +91,4 @@ TEST(BoxModel, OpenFaultRefusesTheDriver) {
 }
 
 } // namespace
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

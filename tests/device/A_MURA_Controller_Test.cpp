@@ -75,13 +75,13 @@ TEST(ControllerFactory, DestructionReleasesTheModulesInReverseOrder) {
 }
 
 TEST(ControllerFactory, OverrideBuildsTheTestControllerUntilReset) {
-    auto box = std::make_shared<testing::MURA_Box_Model>();
+    auto box = std::make_shared<box_model::MURA_Box_Model>();
     {
-        testing::Box_Model_Factory_Override use_box(box);
+        box_model::Box_Model_Factory_Override use_box(box);
         auto hardware = A_MURA_Controller::get_instance(false);
         auto simulated = A_MURA_Controller::get_instance(true);
-        EXPECT_NE(dynamic_cast<testing::CP_Box_Model_MURA_Controller*>(hardware.get()), nullptr);
-        EXPECT_NE(dynamic_cast<testing::CP_Box_Model_MURA_Controller*>(simulated.get()), nullptr);
+        EXPECT_NE(dynamic_cast<box_model::CP_Box_Model_MURA_Controller*>(hardware.get()), nullptr);
+        EXPECT_NE(dynamic_cast<box_model::CP_Box_Model_MURA_Controller*>(simulated.get()), nullptr);
         ASSERT_NE(hardware->modules().gpio_port_status, nullptr);
         ASSERT_TRUE(hardware->open_driver_connection("MURA_Dext_Driver", true));
         EXPECT_EQ(hardware->modules().gpio_port_status->read_data(), 0xFu);

@@ -100,7 +100,7 @@ TEST_F(HostSequence, HardwareModeAgainstTheBoxModelBitExact) {
     settings.content.np_content = synth::Np_Content::neural;
     settings.rhd_stream_count = 0;
     const synth::C_Synth_Content content(settings.content);
-    box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+    box->stream().set_source(box_model::Card_To_Host_Stream_Model::synthesizer(settings));
     box->headstage(1).set_probe_eeprom(18005106832, "PRB_1_2_0480_2");
     use_box_model();
     const host::Host_Result result = run_quietly();

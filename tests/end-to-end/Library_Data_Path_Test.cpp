@@ -67,11 +67,11 @@ TEST_F(LibraryDataPath, HardwarePumpDeliversBitExactPacketsThroughReadsThatSplit
     settings.rhd_stream_count = 2;
     settings.content.np_content = synth::Np_Content::neural;
     const synth::C_Synth_Content content(settings.content);
-    box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+    box->stream().set_source(box_model::Card_To_Host_Stream_Model::synthesizer(settings));
     std::vector<uint32_t> sizes = {250001};
-    sizes.insert(sizes.end(), testing::CP_Box_Model_MURA_Controller::ZERO_READ_LIMIT, 0);
+    sizes.insert(sizes.end(), box_model::CP_Box_Model_MURA_Controller::ZERO_READ_LIMIT, 0);
     sizes.push_back(131071);
-    sizes.insert(sizes.end(), testing::CP_Box_Model_MURA_Controller::ZERO_READ_LIMIT, 0);
+    sizes.insert(sizes.end(), box_model::CP_Box_Model_MURA_Controller::ZERO_READ_LIMIT, 0);
     box->stream().set_read_sizes(sizes);
 
     auto& lib = opened_library();
@@ -102,7 +102,7 @@ TEST_F(LibraryDataPath, GainCorrectionIsAppliedOnTheWay) {
     settings.rhd = false;
     settings.content.np_content = synth::Np_Content::neural;
     const synth::C_Synth_Content content(settings.content);
-    box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+    box->stream().set_source(box_model::Card_To_Host_Stream_Model::synthesizer(settings));
     auto& lib = opened_library();
     wire_converters(lib);
     Scratch_Directory scratch;

@@ -13,13 +13,13 @@
 namespace Selvan::MURA {
 namespace {
 
+using box_model::NOR_Flash_Model;
 using test_support::Log_Capture;
 using test_support::Scratch_Directory;
 using test_support::Stdout_Capture;
 using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
-using testing::NOR_Flash_Model;
 using Kind = NOR_Flash_Model::Operation_Kind;
 using Operation = NOR_Flash_Model::Operation;
 

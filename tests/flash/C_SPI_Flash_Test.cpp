@@ -17,14 +17,14 @@
 namespace Selvan::MURA {
 namespace {
 
+using box_model::NOR_Flash_Model;
+using box_model::Register_Access;
 using test_support::Scratch_Directory;
 using test_support::Stderr_Capture;
 using test_support::Stdout_Capture;
 using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
-using testing::NOR_Flash_Model;
-using testing::Register_Access;
 using ::testing::StartsWith;
 using Kind = NOR_Flash_Model::Operation_Kind;
 using Operation = NOR_Flash_Model::Operation;

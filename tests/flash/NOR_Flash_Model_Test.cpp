@@ -7,7 +7,7 @@
 
 #include <vector>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 namespace {
 
 using ::testing::Each;
@@ -203,4 +203,4 @@ TEST(SpiMasterModel, FaultsStallTheTransmitFifoOrAddStrayReceiveWords) {
 }
 
 } // namespace
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

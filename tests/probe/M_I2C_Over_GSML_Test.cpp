@@ -12,12 +12,12 @@
 namespace Selvan::MURA {
 namespace {
 
+using box_model::I2C_Transaction;
+using box_model::Register_Access;
 using test_support::Log_Capture;
 using test_support::Stderr_Capture;
 using test_support::Stdout_Capture;
 using ::testing::ElementsAre;
-using testing::I2C_Transaction;
-using testing::Register_Access;
 
 class I2CTunnel : public test_support::Box_Fixture {
 protected:

@@ -331,10 +331,10 @@ TEST_F(ProbeUpload, ImagesAreShiftedBitReversedIntoTheirChains) {
     // Each upload announces its length first: 121 = 0x0079, 306 = 0x0132.
     const auto others = headstage.transactions_without_chain_bytes();
     ASSERT_EQ(others.size(), 6u);
-    EXPECT_EQ(others[0], (testing::I2C_Transaction{0xE0, 0x10, 0x79, true}));
-    EXPECT_EQ(others[1], (testing::I2C_Transaction{0xE0, 0x0F, 0x00, true}));
-    EXPECT_EQ(others[2], (testing::I2C_Transaction{0xE0, 0x10, 0x32, true}));
-    EXPECT_EQ(others[3], (testing::I2C_Transaction{0xE0, 0x0F, 0x01, true}));
+    EXPECT_EQ(others[0], (box_model::I2C_Transaction{0xE0, 0x10, 0x79, true}));
+    EXPECT_EQ(others[1], (box_model::I2C_Transaction{0xE0, 0x0F, 0x00, true}));
+    EXPECT_EQ(others[2], (box_model::I2C_Transaction{0xE0, 0x10, 0x32, true}));
+    EXPECT_EQ(others[3], (box_model::I2C_Transaction{0xE0, 0x0F, 0x01, true}));
 }
 
 TEST_F(ProbeUpload, ReadCheckUploadsEachBaseImageTwiceAndReadsTheStatus) {

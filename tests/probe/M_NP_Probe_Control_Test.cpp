@@ -11,11 +11,11 @@
 namespace Selvan::MURA {
 namespace {
 
+using box_model::I2C_Transaction;
 using test_support::Log_Capture;
 using test_support::Stderr_Capture;
 using test_support::Stdout_Capture;
 using ::testing::ElementsAre;
-using testing::I2C_Transaction;
 using namespace std::chrono_literals;
 
 I2C_Transaction probe_write(uint8_t reg, uint8_t value) {
@@ -38,7 +38,7 @@ protected:
         control.reset();
         Box_Fixture::TearDown();
     }
-    testing::Headstage_Model& headstage() { return box->headstage(0); }
+    box_model::Headstage_Model& headstage() { return box->headstage(0); }
     std::unique_ptr<I2C_Over_GSML_Module> i2c;
     std::unique_ptr<NP_Probe_Control_Module> control;
 };

@@ -100,7 +100,7 @@ class PsbSelfTest : public SelfTests, public ::testing::WithParamInterface<int> 
 TEST_P(PsbSelfTest, PassesWithFewerThanTenCorruptedBlocks) {
     const int corrupted = GetParam();
     box->stream().set_source(
-        testing::Card_To_Host_Stream_Model::recording(psb_recording(2, corrupted), false));
+        box_model::Card_To_Host_Stream_Model::recording(psb_recording(2, corrupted), false));
     Stdout_Capture out;
     Stderr_Capture err;
     const bool passed = library->bist_PSB(2);
@@ -124,7 +124,7 @@ TEST_F(SelfTests, PsbTestRestoresTheListenersEvenWhenItFails) {
     auto converter_stand_in = std::make_shared<demux::CP_L2_CH_Results_Null_Writer>();
     for (uint32_t port = 0; port < 4; ++port)
         library->set_NP_aqustion_listener(converter_stand_in, port, true);
-    box->stream().set_source(testing::Card_To_Host_Stream_Model::recording(psb_recording(0, 10), false));
+    box->stream().set_source(box_model::Card_To_Host_Stream_Model::recording(psb_recording(0, 10), false));
     Stdout_Capture out;
     Stderr_Capture err;
     EXPECT_FALSE(library->bist_PSB(0));
@@ -150,7 +150,7 @@ protected:
         settings.rhd = false;
         settings.content.np_content = synth::Np_Content::sine;
         settings.content.sine_frequency_hz = frequency_hz;
-        box->stream().set_source(testing::Card_To_Host_Stream_Model::synthesizer(settings));
+        box->stream().set_source(box_model::Card_To_Host_Stream_Model::synthesizer(settings));
         Stdout_Capture out;
         Stderr_Capture err;
         const bool passed = library->bist_Signal(port);

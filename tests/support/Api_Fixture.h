@@ -45,8 +45,8 @@ protected:
 
     Scratch_Directory scratch;
     Pause_Recorder pauses;
-    std::shared_ptr<testing::MURA_Box_Model> box = std::make_shared<testing::MURA_Box_Model>();
-    std::optional<testing::Box_Model_Factory_Override> box_override;
+    std::shared_ptr<box_model::MURA_Box_Model> box = std::make_shared<box_model::MURA_Box_Model>();
+    std::optional<box_model::Box_Model_Factory_Override> box_override;
 
 private:
     std::filesystem::path m_previous_directory;

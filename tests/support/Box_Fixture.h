@@ -24,7 +24,7 @@ protected:
 
     MURA_Controller_Library& make_library(bool simulation = false) {
         Stdout_Capture quiet;
-        testing::Box_Model_Factory_Override use_box(box);
+        box_model::Box_Model_Factory_Override use_box(box);
         library = std::make_unique<MURA_Controller_Library>(simulation);
         return *library;
     }
@@ -42,13 +42,13 @@ protected:
     // A bare controller on the box with its modules, opened.
     A_MURA_Controller& opened_controller() {
         Stdout_Capture quiet;
-        testing::Box_Model_Factory_Override use_box(box);
+        box_model::Box_Model_Factory_Override use_box(box);
         controller = A_MURA_Controller::get_instance(false);
         EXPECT_TRUE(controller->open_driver_connection("MURA_Dext_Driver", true));
         return *controller;
     }
 
-    std::shared_ptr<testing::MURA_Box_Model> box = std::make_shared<testing::MURA_Box_Model>();
+    std::shared_ptr<box_model::MURA_Box_Model> box = std::make_shared<box_model::MURA_Box_Model>();
     std::unique_ptr<MURA_Controller_Library> library;
     std::shared_ptr<A_MURA_Controller> controller;
     Pause_Recorder pauses;

@@ -403,8 +403,8 @@ int write_record(Session& session, const Options& options, const MURA_HW_Info& r
 
 // The box model's flash, kept in a file between runs so that a demonstration can program in
 // one run and read back in the next. The file is written only after an erase or program.
-std::shared_ptr<Selvan::MURA::testing::MURA_Box_Model> make_box_model(const std::string& flash_file) {
-    auto box = std::make_shared<Selvan::MURA::testing::MURA_Box_Model>();
+std::shared_ptr<Selvan::MURA::box_model::MURA_Box_Model> make_box_model(const std::string& flash_file) {
+    auto box = std::make_shared<Selvan::MURA::box_model::MURA_Box_Model>();
     if (flash_file.empty() || !std::filesystem::exists(flash_file))
         return box;
     std::ifstream file(flash_file, std::ios::binary);
@@ -419,7 +419,7 @@ std::shared_ptr<Selvan::MURA::testing::MURA_Box_Model> make_box_model(const std:
     return box;
 }
 
-bool save_box_flash(Selvan::MURA::testing::MURA_Box_Model& box, const std::string& flash_file) {
+bool save_box_flash(Selvan::MURA::box_model::MURA_Box_Model& box, const std::string& flash_file) {
     const auto bytes = box.flash().contents(0, SPI_Flash::FLASH_SIZE);
     std::ofstream file(flash_file, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
@@ -555,8 +555,8 @@ int main(int argc, char** argv) {
     if (commands.info_write->parsed() && !(record = record_to_write(options)))
         return EXIT_BAD_INPUT;
 
-    std::shared_ptr<Selvan::MURA::testing::MURA_Box_Model> box;
-    std::optional<Selvan::MURA::testing::Box_Model_Factory_Override> use_box;
+    std::shared_ptr<Selvan::MURA::box_model::MURA_Box_Model> box;
+    std::optional<Selvan::MURA::box_model::Box_Model_Factory_Override> use_box;
     if (options.box_model) {
         if (!(box = make_box_model(options.box_flash)))
             return EXIT_BAD_INPUT;

@@ -112,8 +112,8 @@ int main(int argc, char** argv) {
         status |= run("simulation mode", library);
     }
     if (mode == "box-model" || mode == "demo") {
-        auto box = std::make_shared<Selvan::MURA::testing::MURA_Box_Model>();
-        Selvan::MURA::testing::Box_Model_Factory_Override use_box(box);
+        auto box = std::make_shared<Selvan::MURA::box_model::MURA_Box_Model>();
+        Selvan::MURA::box_model::Box_Model_Factory_Override use_box(box);
         MURA_Controller_Library library(false);
         status |= run("hardware mode, box model", library);
     }

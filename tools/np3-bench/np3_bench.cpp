@@ -236,9 +236,9 @@ void raise_to(std::atomic<int>& maximum, int value) {
 // through its gain filter to an electrode packet converter, the RHD frames to the ADC converter.
 class Pipeline {
 public:
-    Pipeline(const Options& options, testing::Card_To_Host_Stream_Model::Source source,
+    Pipeline(const Options& options, box_model::Card_To_Host_Stream_Model::Source source,
              const std::filesystem::path& gain_file)
-        : m_box(std::make_shared<testing::MURA_Box_Model>())
+        : m_box(std::make_shared<box_model::MURA_Box_Model>())
         , m_use_box(m_box) {
         m_box->stream().set_source(std::move(source));
         library = std::make_unique<MURA_Controller_Library>(false);
@@ -285,8 +285,8 @@ public:
     std::vector<uint32_t> rhd_streams;
 
 private:
-    std::shared_ptr<testing::MURA_Box_Model> m_box;
-    testing::Box_Model_Factory_Override m_use_box;
+    std::shared_ptr<box_model::MURA_Box_Model> m_box;
+    box_model::Box_Model_Factory_Override m_use_box;
 };
 
 // The looped recording, `repeats` times over, then nothing: the run ends on a whole recording.
@@ -307,8 +307,8 @@ void copy_as_dma(uint8_t* destination, const uint8_t* source, size_t count) {
     std::memcpy(destination, source, count);
 }
 
-testing::Card_To_Host_Stream_Model::Source finite_loop(std::shared_ptr<const std::vector<uint8_t>> recording,
-                                                       uint64_t repeats) {
+box_model::Card_To_Host_Stream_Model::Source
+finite_loop(std::shared_ptr<const std::vector<uint8_t>> recording, uint64_t repeats) {
     auto position = std::make_shared<uint64_t>(0);
     const uint64_t total = repeats * recording->size();
     return [recording = std::move(recording), position, total](uint8_t* buffer, size_t capacity) -> size_t {
@@ -468,7 +468,7 @@ private:
 
 void run_realtime(const Options& options, std::shared_ptr<const std::vector<uint8_t>> recording,
                   const std::filesystem::path& gain_file, Run_Result& result) {
-    auto paced = std::make_shared<testing::C_Paced_Stream_Source>(recording, 1.0);
+    auto paced = std::make_shared<box_model::C_Paced_Stream_Source>(recording, 1.0);
     Pipeline pipeline(
         options, [paced](uint8_t* buffer, size_t capacity) { return paced->fill(buffer, capacity); },
         gain_file);

@@ -3,7 +3,7 @@
 #include "A_MURA_Controller.h"
 #include "Log.h"
 #include "Resources.h"
-#include "Virtual_Box_Module.h"
+#include "Virtual_Box_Contract.h"
 
 #include <mutex>
 

@@ -1,13 +1,13 @@
 // The virtual box module (mura_virtual_box): a MURA box in software that np3_bridge loads on
-// request, so that hosts run their whole hardware path without hardware. It is the box model of
-// the tests with what a real box has: four locked ports, each with a headstage and a
+// request, so that hosts run their whole hardware path without hardware. It is the box model
+// set up as a real box is: four locked ports, each with a headstage and a
 // Neuropixels 1.0 probe of its own serial number, and a card-to-host stream at the box's real
 // rate (from the stream synthesizer, different on every port, or from a recording).
 
-#include "Virtual_Box_Module.h"
 #include "CP_Box_Model_MURA_Controller.h"
 #include "C_Paced_Stream_Source.h"
 #include "MURA_Box_Model.h"
+#include "Virtual_Box_Contract.h"
 
 #include <cstdio>
 #include <fstream>
@@ -22,7 +22,7 @@
 #define MURA_VIRTUAL_BOX_EXPORT __attribute__((visibility("default")))
 #endif
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 namespace {
 
 // The box's probes, each with a serial number of its own.
@@ -135,13 +135,13 @@ void copy_error(const std::string& text, char* error, size_t error_size) {
 }
 
 } // namespace
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model
 
 extern "C" {
 
 MURA_VIRTUAL_BOX_EXPORT Selvan::MURA::A_MURA_Controller*
 mura_virtual_box_create(const MURA_Virtual_Box_Options* options, char* error, size_t error_size) {
-    using namespace Selvan::MURA::testing;
+    using namespace Selvan::MURA::box_model;
     try {
         const std::string recording = options && options->recording ? options->recording : "";
         const std::string content_name = options && options->content ? options->content : "";

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 namespace {
 
 using Synthesizer = synth::C_Stream_Synthesizer;
@@ -109,4 +109,4 @@ size_t C_Paced_Stream_Source::fill(uint8_t* buffer, size_t capacity) {
     return count;
 }
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 namespace {
 
 constexpr size_t ROW_BYTES = 16;
@@ -129,4 +129,4 @@ Card_To_Host_Stream_Model::synthesizer(const synth::Synth_Settings& settings) {
     return [generator](uint8_t* buffer, size_t capacity) { return generator->fill(buffer, capacity); };
 }
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

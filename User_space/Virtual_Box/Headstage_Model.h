@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 
 struct I2C_Transaction {
     uint8_t device; // 8-bit address without the read flag
@@ -78,4 +78,4 @@ private:
     bool m_new_upload = true;
 };
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

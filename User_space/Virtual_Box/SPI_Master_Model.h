@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <deque>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 
 // The SPI master block at 0x0500 with the configuration flash behind slave select 0. Bytes
 // written to the transmit FIFO wait while the control word inhibits transfers and go out when
@@ -63,4 +63,4 @@ private:
     uint32_t m_rx_underflows = 0;
 };
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

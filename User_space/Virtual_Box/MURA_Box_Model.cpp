@@ -8,7 +8,7 @@
 #include "M_Okelly_Adapter.h"
 #include "M_UART.h"
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 namespace {
 
 using namespace register_map;
@@ -402,4 +402,4 @@ std::vector<uint32_t> MURA_Box_Model::hw_icap_words() const {
     return m_hw_icap_words;
 }
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

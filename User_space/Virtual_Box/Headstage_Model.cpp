@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 namespace {
 
 constexpr uint8_t DEVICE_ID_REGISTER = 0x1E;
@@ -141,4 +141,4 @@ std::vector<I2C_Transaction> Headstage_Model::transactions_without_chain_bytes()
     return selected;
 }
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

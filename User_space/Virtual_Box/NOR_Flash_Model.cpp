@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 namespace {
 
 constexpr uint8_t CMD_READ_IDENTIFICATION = 0x9F;
@@ -228,4 +228,4 @@ uint8_t* NOR_Flash_Model::writable_byte(uint32_t address) {
     return &sector[address % SECTOR_SIZE];
 }
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

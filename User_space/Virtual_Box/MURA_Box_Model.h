@@ -12,7 +12,7 @@
 #include <mutex>
 #include <vector>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 
 struct Register_Access {
     uint32_t address;
@@ -159,4 +159,4 @@ private:
     std::vector<uint32_t> m_reads;
 };
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

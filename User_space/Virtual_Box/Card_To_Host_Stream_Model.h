@@ -10,7 +10,7 @@ namespace Selvan::MURA::synth {
 struct Synth_Settings;
 }
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 
 // The card-to-host DMA stream of the box model. A source produces the multiplexed rows the
 // FPGA would send; rows of streams the FPGA has not enabled are dropped, as the real
@@ -57,4 +57,4 @@ private:
     uint64_t m_reads = 0;
 };
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

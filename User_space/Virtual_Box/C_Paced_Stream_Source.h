@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 
 // The card-to-host stream at the real box's rate, for the virtual box: time runs in ticks of one
 // AP sample period (1/30,000 s), which come due with the wall clock, `speed` times faster.
@@ -53,4 +53,4 @@ private:
     std::atomic<uint64_t> m_overflow_ticks{0};
 };
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

@@ -4,7 +4,7 @@
 
 #include <iostream>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 
 CP_Box_Model_MURA_Controller::CP_Box_Model_MURA_Controller(std::shared_ptr<MURA_Box_Model> box)
     : m_box(std::move(box)) {}
@@ -94,4 +94,4 @@ Box_Model_Factory_Override::~Box_Model_Factory_Override() {
     A_MURA_Controller::reset_instance_factory();
 }
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <memory>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 
 // A device controller whose "hardware" is a MURA_Box_Model.
 class CP_Box_Model_MURA_Controller : public A_MURA_Controller {
@@ -52,4 +52,4 @@ public:
     Box_Model_Factory_Override& operator=(const Box_Model_Factory_Override&) = delete;
 };
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

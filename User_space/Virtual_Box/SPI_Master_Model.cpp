@@ -2,7 +2,7 @@
 
 #include "M_SPI.h"
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 
 void SPI_Master_Model::write(uint32_t offset, uint32_t value) {
     switch (offset) {
@@ -108,4 +108,4 @@ uint32_t SPI_Master_Model::pop_rx() {
     return byte;
 }
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model

@@ -5,7 +5,7 @@
 #include <map>
 #include <vector>
 
-namespace Selvan::MURA::testing {
+namespace Selvan::MURA::box_model {
 
 // The box's 16 MiB serial NOR configuration flash as its SPI pins see it: a command starts
 // with the chip select, its bytes arrive one by one (each answered with the byte the flash
@@ -98,4 +98,4 @@ private:
     std::array<uint8_t, PAGE_SIZE> m_page_buffer{};
 };
 
-} // namespace Selvan::MURA::testing
+} // namespace Selvan::MURA::box_model
