@@ -232,7 +232,8 @@ std::optional<fs::path> find_plot_script() {
 void plot(std::FILE* out, const fs::path& folder) {
 #if defined(_WIN32)
     (void)folder;
-    fmt::print(out, "plot: needs Debian's python3 with python3-neo and python3-matplotlib (Linux)\n");
+    fmt::print(
+        out, "plot: needs Debian's python3 with python3-neo, python3-scipy and python3-matplotlib (Linux)\n");
 #else
     const auto script = find_plot_script();
     if (!script) {
@@ -240,9 +241,10 @@ void plot(std::FILE* out, const fs::path& folder) {
         return;
     }
     const std::string python = "/usr/bin/python3";
-    if (std::system((python + " -c 'import neo, numpy, matplotlib' >/dev/null 2>&1").c_str()) != 0) {
-        fmt::print(out, "plot skipped: it needs python3-neo, python3-numpy and python3-matplotlib "
-                        "(scripts/bootstrap installs them)\n");
+    if (std::system((python + " -c 'import neo, numpy, scipy, matplotlib' >/dev/null 2>&1").c_str()) != 0) {
+        fmt::print(out,
+                   "plot skipped: it needs python3-neo, python3-numpy, python3-scipy and python3-matplotlib "
+                   "(scripts/bootstrap installs them)\n");
         return;
     }
     const std::string command =
