@@ -34,6 +34,8 @@ protected:
     // time since the stream read began: true to wait and read again. The box model of the tests
     // waits a millisecond through the pause seam, at most ZERO_READ_LIMIT times.
     virtual bool wait_for_stream_data(uint32_t zero_reads, std::chrono::steady_clock::duration waited);
+    // The length of the buffer prepared for stream reads.
+    uint32_t prepared_length() const { return m_stream_length; }
 
 private:
     std::shared_ptr<MURA_Box_Model> m_box;

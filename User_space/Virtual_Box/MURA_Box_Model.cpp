@@ -102,16 +102,23 @@ bool MURA_Box_Model::streams_enabled() const {
            (read_okelly(okelly_address(Okelly_Adapter_Module::EP_RUN_MODE)) & 2) != 0;
 }
 
-uint32_t MURA_Box_Model::read_stream(uint8_t* destination, uint32_t capacity) {
+Card_To_Host_Stream_Model::Enabled_Streams MURA_Box_Model::enabled_streams() const {
+    std::lock_guard lock(m_mutex);
     Card_To_Host_Stream_Model::Enabled_Streams enabled;
+    if (m_open && !m_link_down) {
+        enabled.np_port_mask = m_control_word & 0xF;
+        enabled.rhd = read_okelly(okelly_address(Okelly_Adapter_Module::EP_RUN_MODE)) & 2;
+    }
+    return enabled;
+}
+
+uint32_t MURA_Box_Model::read_stream(uint8_t* destination, uint32_t capacity) {
     {
         std::lock_guard lock(m_mutex);
         if (!m_open || m_link_down)
             return 0;
-        enabled.np_port_mask = m_control_word & 0xF;
-        enabled.rhd = read_okelly(okelly_address(Okelly_Adapter_Module::EP_RUN_MODE)) & 2;
     }
-    return m_stream.read(destination, capacity, enabled);
+    return m_stream.read(destination, capacity, enabled_streams());
 }
 
 void MURA_Box_Model::write_register(uint32_t address, uint32_t value) {

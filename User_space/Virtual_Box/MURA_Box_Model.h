@@ -75,6 +75,8 @@ public:
     void close();
     // One read of the card-to-host stream (see Card_To_Host_Stream_Model::read).
     uint32_t read_stream(uint8_t* destination, uint32_t capacity);
+    // The streams the FPGA sends now; none while the driver is closed or the link is down.
+    Card_To_Host_Stream_Model::Enabled_Streams enabled_streams() const;
     void write_register(uint32_t address, uint32_t value);
     uint32_t read_register(uint32_t address);
 

@@ -22,6 +22,7 @@
 #include "Thread_Name.h"
 
 #include "Command_Line.h"
+#include "Process_Times.h"
 #include <fmt/format.h>
 
 #include <atomic>
@@ -42,14 +43,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 #if defined(_WIN32)
-#define NOMINMAX
-#include <windows.h>
-
-#include <psapi.h> // after windows.h, whose types it uses
 constexpr const char* NULL_DEVICE = "NUL";
 #else
-#include <sys/resource.h>
-#include <time.h>
 constexpr const char* NULL_DEVICE = "/dev/null";
 #endif
 
@@ -75,52 +70,6 @@ struct Options {
     unsigned busy_threads = std::max(1u, std::thread::hardware_concurrency());
     bool gain_calibration = true;
 };
-
-#if defined(_WIN32)
-double seconds_of(const FILETIME& time) {
-    return (static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime) * 1e-7;
-}
-
-double cpu_seconds() {
-    FILETIME created, exited, kernel, user;
-    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
-        return 0;
-    return seconds_of(kernel) + seconds_of(user);
-}
-
-double thread_cpu_seconds() {
-    FILETIME created, exited, kernel, user;
-    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
-        return 0;
-    return seconds_of(kernel) + seconds_of(user);
-}
-
-double peak_resident_mib() {
-    PROCESS_MEMORY_COUNTERS counters{};
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
-        return 0;
-    return counters.PeakWorkingSetSize / (1024.0 * 1024.0);
-}
-#else
-double cpu_seconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec * 1e-6 + usage.ru_stime.tv_sec +
-           usage.ru_stime.tv_usec * 1e-6;
-}
-
-double thread_cpu_seconds() {
-    timespec time{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
-    return time.tv_sec + time.tv_nsec * 1e-9;
-}
-
-double peak_resident_mib() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
-}
-#endif
 
 // The recording is looped. Its length keeps every count exact across the seam: a multiple of 12
 // super frames ends it on a whole electrode packet, and of 7 ticks ends the RHD words (92 per
@@ -380,7 +329,7 @@ void run_unpaced(const Options& options, std::shared_ptr<const std::vector<uint8
             result.rhd_packets += queue.read_packets(host_buffer.data(), host_buffer.size());
     });
 
-    const double cpu_start = cpu_seconds();
+    const double cpu_start = tools::process_cpu_seconds();
     const auto start = Clock::now();
     pipeline.start();
     auto& demux = pipeline.library->get_demux();
@@ -428,7 +377,7 @@ void run_unpaced(const Options& options, std::shared_ptr<const std::vector<uint8
     pipeline.stop_and_release_readers();
     for (auto& reader : readers)
         reader.join();
-    result.cpu_seconds = cpu_seconds() - cpu_start;
+    result.cpu_seconds = tools::process_cpu_seconds() - cpu_start;
     result.bytes = pipeline.library->get_total_bytes_pumped();
     result.data_seconds = repeats * recording_seconds;
     pipeline.collect_losses(result);
@@ -444,7 +393,7 @@ public:
                 volatile uint64_t work = 0;
                 while (!m_stop.load(std::memory_order_relaxed))
                     work = work + 1;
-                add_cpu(thread_cpu_seconds());
+                add_cpu(tools::thread_cpu_seconds());
             });
     }
     // Stops the threads and returns the CPU time they used.
@@ -507,7 +456,7 @@ void run_realtime(const Options& options, std::shared_ptr<const std::vector<uint
     });
 
     Competing_Load load(options.busy_threads);
-    const double cpu_start = cpu_seconds();
+    const double cpu_start = tools::process_cpu_seconds();
     const auto start = Clock::now();
     paced->trigger();
     pipeline.start();
@@ -534,7 +483,7 @@ void run_realtime(const Options& options, std::shared_ptr<const std::vector<uint
     for (auto& reader : readers)
         reader.join();
     const double busy_cpu = load.stop();
-    result.cpu_seconds = cpu_seconds() - cpu_start - busy_cpu;
+    result.cpu_seconds = tools::process_cpu_seconds() - cpu_start - busy_cpu;
     result.bytes = pipeline.library->get_total_bytes_pumped();
     result.data_seconds = result.wall_seconds;
     pipeline.collect_losses(result);
@@ -567,7 +516,7 @@ void report_unpaced(const Options& options, const Run_Result& result,
     std::cout << fmt::format("CPU time             : {:.3f} s, {:.3f} s per second of data\n",
                              result.cpu_seconds, result.cpu_seconds / data_seconds);
     std::cout << fmt::format("peak resident memory : {:.1f} MiB (the looped recording is {:.1f} MiB of it)\n",
-                             peak_resident_mib(), recording.size() / 1048576.0);
+                             tools::peak_resident_mib(), recording.size() / 1048576.0);
     for (uint32_t port = 0; port < PORTS; ++port)
         std::cout << fmt::format("port {} packets       : {} of {}\n", port + 1,
                                  result.np_packets[port].load(), expected[port]);
@@ -610,7 +559,7 @@ void report_realtime(const Options& options, const Run_Result& result) {
     std::cout << fmt::format("CPU time             : {:.3f} s, {:.3f} s per second of data (busy threads not "
                              "counted)\n",
                              result.cpu_seconds, result.cpu_seconds / result.data_seconds);
-    std::cout << fmt::format("peak resident memory : {:.1f} MiB\n", peak_resident_mib());
+    std::cout << fmt::format("peak resident memory : {:.1f} MiB\n", tools::peak_resident_mib());
 }
 
 } // namespace

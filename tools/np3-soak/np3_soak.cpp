@@ -5,13 +5,17 @@
 // turn with start_acquisition and with arm + setSWTrigger), reads on blocked reader threads,
 // stops at a random moment (in turn with stop_acquisition and with arm, the readers told to
 // exit first as published hosts do) and closes (in turn once, and once per probe plus once).
-// It ends with one line: soak: N cycles, F failures, H hangs, T threads left, RSS growth X MiB.
+// It ends with one line: soak: N cycles, F failures, H hangs, T threads left, RSS growth X MiB;
+// and one of what the library and the virtual box cost: data: S s per port, cpu: C s per s of
+// data, box overflow reports: R. With --run-seconds every run lasts that long, which makes it a
+// published-API host's benchmark on the virtual box.
 
 #include "C_Console_Redirect.h"
-#include "Counter_Packet_Checker.h"
 #include "NeuropixAPI.h"
+#include "Synth_Packet_Checker.h"
 
 #include "Command_Line.h"
+#include "Process_Times.h"
 #include <fmt/format.h>
 
 #include <array>
@@ -42,7 +46,8 @@ namespace {
 
 using namespace Neuropixels;
 using Selvan::MURA::acquire::C_Console_Redirect;
-using Checker = Selvan::MURA::synth::Counter_Packet_Checker<electrodePacket>;
+using Checker = Selvan::MURA::synth::Synth_Packet_Checker<electrodePacket>;
+using Selvan::MURA::synth::Np_Content;
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
@@ -53,12 +58,18 @@ constexpr int READ_SIZE = 64;
 // longest wait, for a pump that does not stop, is 30 s).
 constexpr auto HANG_LIMIT = std::chrono::seconds(35);
 
+constexpr double PACKETS_PER_SECOND = 30000.0 / 12;
+// What the virtual box says when a reader left its data waiting too long.
+constexpr const char* BOX_OVERFLOW_REPORT = "the stream was not read in time";
+
 struct Options {
     int cycles = 100;
     double longest_run_seconds = 1.0;
+    double run_seconds = 0; // 0: a random moment up to longest_run_seconds
     double speed = 1.0;
     unsigned seed = 1;
     bool check_data = true;
+    std::string content = "counter";
     std::string log_file = "np3_soak.log";
 };
 
@@ -66,7 +77,24 @@ struct Tally {
     int cycles = 0;
     int failures = 0;
     int hangs = 0;
+    std::atomic<uint64_t> packets{0};
+    std::atomic<double> reader_cpu_seconds{0};
 };
+
+void add(std::atomic<double>& total, double value) {
+    double current = total.load();
+    while (!total.compare_exchange_weak(current, current + value)) {
+    }
+}
+
+// Only these contents can be checked sample for sample.
+std::optional<Np_Content> checked_content(const std::string& content) {
+    if (content == "counter")
+        return Np_Content::counter;
+    if (content == "ramp")
+        return Np_Content::ramp;
+    return std::nullopt;
+}
 
 // --- what the process holds ---
 
@@ -127,11 +155,14 @@ struct Reader {
     std::thread thread;
 };
 
-void read_port(int port, bool check_data, const std::shared_ptr<Reader>& reader) {
+// The readers' own processor time (copying and checking) is counted apart, so that what is
+// left is the library's and the virtual box's.
+void read_port(int port, std::optional<Np_Content> check, const std::shared_ptr<Reader>& reader,
+               Tally& tally) {
     std::vector<electrodePacket> packets(READ_SIZE);
     std::optional<Checker> checker;
-    if (check_data)
-        checker.emplace(static_cast<uint32_t>(port - 1));
+    if (check)
+        checker.emplace(static_cast<uint32_t>(port - 1), *check);
     while (!reader->exit) {
         int count = 0;
         const NP_ErrorCode result = readElectrodeData(0, port, 0, packets.data(), &count, READ_SIZE);
@@ -146,15 +177,18 @@ void read_port(int port, bool check_data, const std::shared_ptr<Reader>& reader)
         }
         reader->packets += static_cast<uint64_t>(count);
     }
+    tally.packets += reader->packets;
+    add(tally.reader_cpu_seconds, Selvan::MURA::tools::thread_cpu_seconds());
     reader->returned = true;
 }
 
 class Soak_Cycle {
 public:
-    Soak_Cycle(const Options& options, int index, std::mt19937& random)
+    Soak_Cycle(const Options& options, int index, std::mt19937& random, Tally& tally)
         : m_options(options)
         , m_index(index)
-        , m_random(random) {}
+        , m_random(random)
+        , m_tally(tally) {}
 
     // Returns an empty text when the cycle went well, else what went wrong; `hung` is set when
     // a call or a reader did not come back.
@@ -200,7 +234,8 @@ private:
         std::array<std::shared_ptr<Reader>, PORTS> readers;
         for (int port = 1; port <= PORTS; ++port) {
             auto reader = std::make_shared<Reader>();
-            reader->thread = std::thread(read_port, port, m_options.check_data, reader);
+            const auto check = m_options.check_data ? checked_content(m_options.content) : std::nullopt;
+            reader->thread = std::thread(read_port, port, check, reader, std::ref(m_tally));
             readers[static_cast<size_t>(port - 1)] = reader;
         }
         std::string failure;
@@ -212,7 +247,9 @@ private:
             failure = step("start_acquisition", start_acquisition(0, 1));
         }
         std::uniform_real_distribution<double> run_time(0.0, m_options.longest_run_seconds);
-        std::this_thread::sleep_for(std::chrono::duration<double>(run_time(m_random)));
+        const double seconds = run_time(m_random);
+        std::this_thread::sleep_for(
+            std::chrono::duration<double>(m_options.run_seconds > 0 ? m_options.run_seconds : seconds));
         for (auto& reader : readers)
             reader->exit = true;
         if (failure.empty())
@@ -267,20 +304,21 @@ private:
     const Options& m_options;
     int m_index;
     std::mt19937& m_random;
+    Tally& m_tally;
 };
 
 // The virtual box, its probes sending the counter content that the readers check, runs in a
 // scratch working directory of its own so that its settings file never meets the user's.
 class Scratch_Box {
 public:
-    explicit Scratch_Box(double speed) {
+    Scratch_Box(double speed, const std::string& content) {
         m_previous = fs::current_path();
         m_folder = fs::temp_directory_path() / fmt::format("np3-soak-{}", ::getpid());
         fs::create_directories(m_folder);
         fs::current_path(m_folder);
         std::ofstream("MURA_NPAPI_ADAPTER_SETTINGS") << "# written by np3-soak\n"
                                                      << "device = virtual\n"
-                                                     << "virtual_content = counter\n"
+                                                     << "virtual_content = " << content << "\n"
                                                      << "virtual_speed = " << speed << "\n";
     }
     ~Scratch_Box() {
@@ -296,8 +334,24 @@ private:
     fs::path m_folder;
 };
 
-int soak(const Options& options, std::FILE* out) {
+int count_lines_holding(const fs::path& file, const std::string& text) {
+    std::ifstream in(file);
+    int count = 0;
+    for (std::string line; std::getline(in, line);)
+        count += line.find(text) != std::string::npos;
+    return count;
+}
+
+void report_cost(const Tally& tally, double cpu_seconds, int overflow_reports, std::FILE* out) {
+    const double data_seconds = static_cast<double>(tally.packets) / PORTS / PACKETS_PER_SECOND;
+    const double library_cpu = cpu_seconds - tally.reader_cpu_seconds;
+    fmt::print(out, "data: {:.2f} s per port, cpu: {:.3f} s per s of data, box overflow reports: {}\n",
+               data_seconds, data_seconds > 0 ? library_cpu / data_seconds : 0.0, overflow_reports);
+}
+
+int soak(const Options& options, const fs::path& log_file, std::FILE* out) {
     Tally tally;
+    const double cpu_start = Selvan::MURA::tools::process_cpu_seconds();
     std::mt19937 random(options.seed);
     // A first thread makes the runtime start what it starts once per process (a sanitizer's
     // background thread), so that only what the cycles leave behind is counted.
@@ -305,17 +359,19 @@ int soak(const Options& options, std::FILE* out) {
     const int threads_before = thread_count();
     double resident_after_first = 0;
     {
-        Scratch_Box box(options.speed);
+        Scratch_Box box(options.speed, options.content);
         for (int index = 0; index < options.cycles; ++index) {
             bool hung = false;
-            const std::string failure = Soak_Cycle(options, index, random).run(hung);
+            const std::string failure = Soak_Cycle(options, index, random, tally).run(hung);
             ++tally.cycles;
             tally.hangs += hung;
             if (!failure.empty() || hung) {
                 ++tally.failures;
                 fmt::print(out, "cycle {}: {}\n", index + 1, hung ? "a call or a reader hung" : failure);
             }
-            if (index == 0)
+            // Growth counts from the first cycle that read data: the virtual box renders its
+            // content once, and the first data waits for it.
+            if (resident_after_first == 0 && tally.packets > 0)
                 resident_after_first = resident_mib();
             if (hung)
                 break; // what hangs holds the adapter; later cycles would only repeat it
@@ -328,8 +384,11 @@ int soak(const Options& options, std::FILE* out) {
         threads_left = thread_count() - threads_before;
     }
     const double growth = resident_mib() - resident_after_first;
+    const double cpu_seconds = Selvan::MURA::tools::process_cpu_seconds() - cpu_start;
     fmt::print(out, "soak: {} cycles, {} failures, {} hangs, {} threads left, RSS growth {:.1f} MiB\n",
                tally.cycles, tally.failures, tally.hangs, threads_left, growth);
+    std::fflush(stderr);
+    report_cost(tally, cpu_seconds, count_lines_holding(log_file, BOX_OVERFLOW_REPORT), out);
     return tally.failures == 0 && tally.hangs == 0 && threads_left <= 0 ? 0 : 1;
 }
 
@@ -341,8 +400,14 @@ int main(int argc, char** argv) {
     app.add_option("--cycles", options.cycles, "how many cycles to run").range(1, 1000000);
     app.add_option("--longest-run", options.longest_run_seconds, "longest acquisition of a cycle, in seconds")
         .range(0.0, 3600.0);
+    app.add_option("--run-seconds", options.run_seconds,
+                   "every acquisition lasts this long, in seconds (instead of a random moment)")
+        .range(0.0, 86400.0);
     app.add_option("--speed", options.speed, "the virtual box's rate, as a fraction of the real box's")
         .range(0.01, 1.0);
+    app.add_option("--content", options.content,
+                   "what the virtual box's probes send: counter or ramp (checked), neural or sine")
+        .one_of({"counter", "ramp", "neural", "sine"});
     app.add_option("--seed", options.seed, "seed of the random stop moments");
     app.add_option("--log", options.log_file, "where the library's console output goes");
     bool no_data_check = false;
@@ -354,7 +419,7 @@ int main(int argc, char** argv) {
     try {
         const fs::path log_file = fs::absolute(options.log_file);
         C_Console_Redirect redirect(log_file);
-        return soak(options, redirect.terminal_out());
+        return soak(options, log_file, redirect.terminal_out());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "np3-soak: %s\n", e.what());
         return 1;

@@ -7,23 +7,30 @@
 
 namespace Selvan::MURA::synth {
 
-// Checks one port's electrode packets as they arrive against the counter content of the
-// synthesized probe: the first packet tells the super frame the run began with (its AP sample
-// 0 spells the number); every later packet must continue from there, sample for sample, so a
+// Checks one port's electrode packets as they arrive against the synthesized probe's content,
+// counter or ramp: the first packet tells the super frame the run began with (the counter
+// content spells the number in AP sample 0; the ramp's first packet is found among the places
+// of its period), and every later packet must continue from there, sample for sample, so a
 // lost, repeated or corrupted packet is caught at once. `Packet` is the published
 // electrodePacket layout (hosts that declare it themselves use their own type).
 template <class Packet>
-class Counter_Packet_Checker {
+class Synth_Packet_Checker {
 public:
-    explicit Counter_Packet_Checker(uint32_t port)
-        : m_port(port) {}
+    // The ramp repeats after 1,024 LFP samples; a run begins on a whole LFP sample.
+    static constexpr uint64_t RAMP_PERIOD = 1024 * C_Synth_Content::SLOTS;
+
+    explicit Synth_Packet_Checker(uint32_t port, Np_Content content = Np_Content::counter)
+        : m_port(port)
+        , m_content(settings_of(content)) {}
 
     // Returns false once a packet differed (the first difference is kept in failure()).
     bool check(const Packet& packet) {
         if (!m_failure.empty())
             return false;
         if (m_packets == 0)
-            m_first_super_frame = super_frame_spelled_by(packet);
+            m_first_super_frame = m_content.settings().np_content == Np_Content::counter
+                                      ? super_frame_spelled_by(packet)
+                                      : ramp_start_of(packet);
         expect_packet(packet, m_packets);
         ++m_packets;
         return m_failure.empty();
@@ -43,6 +50,18 @@ private:
                       << (10 * digit);
         }
         return number;
+    }
+
+    // The place in the ramp's period whose first packet this is (0 when none is).
+    uint64_t ramp_start_of(const Packet& packet) {
+        for (uint64_t first = 0; first < RAMP_PERIOD; first += C_Synth_Content::SLOTS) {
+            m_first_super_frame = first;
+            m_failure.clear();
+            expect_packet(packet, 0);
+            if (m_failure.empty())
+                return first;
+        }
+        return 0;
     }
 
     // Packet n of a run that began at super frame T (a multiple of 12) holds the AP samples of
@@ -73,14 +92,14 @@ private:
         m_failure = "port " + std::to_string(m_port + 1) + " packet " + std::to_string(n) + ": " + what;
     }
 
-    static Content_Settings counter_content() {
+    static Content_Settings settings_of(Np_Content content) {
         Content_Settings settings;
-        settings.np_content = Np_Content::counter;
+        settings.np_content = content;
         return settings;
     }
 
     uint32_t m_port;
-    C_Synth_Content m_content{counter_content()};
+    C_Synth_Content m_content;
     uint64_t m_first_super_frame = 0;
     uint64_t m_packets = 0;
     std::string m_failure;
