@@ -73,12 +73,7 @@ C_Looped_Stream_Synthesizer::C_Looped_Stream_Synthesizer(Synth_Settings settings
                                                          const std::atomic<bool>* cancel)
     : m_settings(std::move(settings))
     , m_content(m_settings.content) {
-    for (uint32_t port : m_settings.np_ports) {
-        if (port > 3)
-            throw std::invalid_argument("NP port must be 0..3");
-    }
-    if (m_settings.rhd_stream_count > 32)
-        throw std::invalid_argument("RHD stream count must be 0..32");
+    check_stream_layout(m_settings);
     if (!m_settings.faults.empty())
         throw std::invalid_argument("the looped synthesizer sends no faults");
     const size_t rhd_rows = m_settings.rhd ? (rhd_frame_words() + 2 * ROW_WORDS - 1) / ROW_WORDS : 0;
@@ -89,7 +84,7 @@ C_Looped_Stream_Synthesizer::C_Looped_Stream_Synthesizer(Synth_Settings settings
 }
 
 uint32_t C_Looped_Stream_Synthesizer::rhd_frame_words() const {
-    return 20 + 35 * m_settings.rhd_stream_count + m_settings.rhd_stream_count % 4;
+    return synth::rhd_frame_words(m_settings.rhd_stream_count);
 }
 
 // The ports whose content is their own get a loop each; the others share one, read by the

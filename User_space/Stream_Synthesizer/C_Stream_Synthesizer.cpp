@@ -19,15 +19,19 @@ bool is_row_fault(Fault_Kind kind) {
 
 } // namespace
 
-C_Stream_Synthesizer::C_Stream_Synthesizer(Synth_Settings settings)
-    : m_settings(std::move(settings))
-    , m_content(m_settings.content) {
-    for (uint32_t port : m_settings.np_ports) {
+void check_stream_layout(const Synth_Settings& settings) {
+    for (uint32_t port : settings.np_ports) {
         if (port > 3)
             throw std::invalid_argument("NP port must be 0..3");
     }
-    if (m_settings.rhd_stream_count > 32)
+    if (settings.rhd_stream_count > 32)
         throw std::invalid_argument("RHD stream count must be 0..32");
+}
+
+C_Stream_Synthesizer::C_Stream_Synthesizer(Synth_Settings settings)
+    : m_settings(std::move(settings))
+    , m_content(m_settings.content) {
+    check_stream_layout(m_settings);
     for (const Fault& fault : m_settings.faults) {
         if (fault.stream > RHD_STREAM_ID)
             throw std::invalid_argument("fault stream must be 0..4");

@@ -40,6 +40,13 @@ struct Synth_Settings {
     std::vector<Fault> faults;
 };
 
+// Throws std::invalid_argument unless the NP ports are 0..3 and the RHD streams at most 32.
+void check_stream_layout(const Synth_Settings& settings);
+// The 16-bit words of one RHD frame with that many data streams.
+constexpr uint32_t rhd_frame_words(uint32_t rhd_stream_count) {
+    return 20 + 35 * rhd_stream_count + rhd_stream_count % 4;
+}
+
 // Writes the box's multiplexed card-to-host stream: 16-byte rows of marker 0xD and stream id,
 // a per-stream row counter and seven payload words. Time advances in ticks of one AP sample
 // period (1/30,000 s): per tick every enabled port sends one PSB super frame (65 rows) and the
@@ -76,9 +83,7 @@ public:
     uint64_t ticks_rendered() const { return m_tick; }
     // RHD words sent so far (a frame is complete once all its words are out).
     uint64_t rhd_words_sent() const { return m_rhd_words_sent; }
-    uint32_t rhd_frame_words() const {
-        return 20 + 35 * m_settings.rhd_stream_count + m_settings.rhd_stream_count % 4;
-    }
+    uint32_t rhd_frame_words() const { return synth::rhd_frame_words(m_settings.rhd_stream_count); }
 
 private:
     using Row_Words = std::array<uint16_t, ROW_WORDS>;
