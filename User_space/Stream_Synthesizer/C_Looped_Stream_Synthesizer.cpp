@@ -179,6 +179,7 @@ uint64_t C_Looped_Stream_Synthesizer::restart_frame_counters() {
     const uint64_t origin = (next + SLOTS - 1) / SLOTS * SLOTS;
     skip_ticks(origin - next);
     m_frame_counter_origin = origin;
+    m_rhd_origin = m_tick;
     return origin - next;
 }
 
@@ -252,7 +253,7 @@ void C_Looped_Stream_Synthesizer::queue_rhd_frame(uint64_t frame) {
     };
     for (int i = 0; i < 4; ++i)
         m_rhd_pending.push_back(static_cast<uint16_t>(Synthesizer::RHD_PREAMBLE >> (16 * i)));
-    push32(m_content.rhd_timestamp(frame));
+    push32(m_content.rhd_timestamp(frame - m_rhd_origin));
     const uint32_t streams = m_settings.rhd_stream_count;
     for (uint32_t slot = 0; slot < 35; ++slot) {
         for (uint32_t stream = 0; stream < streams; ++stream)

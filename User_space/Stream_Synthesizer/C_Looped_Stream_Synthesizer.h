@@ -70,6 +70,9 @@ private:
     C_Synth_Content m_content;
     std::array<Port_Loop, 4> m_loops;
     uint64_t m_tick = 0;
+    // The tick whose RHD frame carries timestamp 0: the RHD timestamps restart with the probes'
+    // frame counters, so that a frame's timestamp is the number of the super frames sent with it.
+    uint64_t m_rhd_origin = 0;
     uint64_t m_frame_counter_origin = 0;
     size_t m_max_tick_bytes = 0;
     std::array<std::array<uint16_t, SUPER_FRAME_WORDS>, 4> m_super_frames{};

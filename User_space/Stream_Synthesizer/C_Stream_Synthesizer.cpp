@@ -85,6 +85,7 @@ uint64_t C_Stream_Synthesizer::restart_frame_counters() {
     const uint64_t skipped = origin - next;
     skip_ticks(skipped);
     m_content.set_frame_counter_origin(origin);
+    m_rhd_origin = m_tick;
     return skipped;
 }
 
@@ -101,9 +102,14 @@ void C_Stream_Synthesizer::render_tick() {
     const size_t rhd_rows = m_rhd_pending.size() / ROW_WORDS;
     const uint32_t slots = m_settings.np_ports.empty() ? 1 : ROWS_PER_SUPER_FRAME;
     size_t rhd_rows_sent = 0;
+    std::array<bool, 4> sent{};
+    for (uint32_t port : m_settings.np_ports)
+        sent[port] = !super_frame_lost(port, m_tick);
     for (uint32_t slot = 0; slot < slots; ++slot) {
-        for (uint32_t port : m_settings.np_ports)
-            emit_row(port, m_super_frames[port][slot]);
+        for (uint32_t port : m_settings.np_ports) {
+            if (sent[port])
+                emit_row(port, m_super_frames[port][slot]);
+        }
         while (rhd_rows_sent * slots < rhd_rows * (slot + 1)) {
             Row_Words words;
             for (auto& word : words) {
@@ -151,7 +157,7 @@ void C_Stream_Synthesizer::queue_rhd_frame(uint64_t frame) {
         m_rhd_pending.push_back(static_cast<uint16_t>(value >> 16));
     };
     m_rhd_pending.insert(m_rhd_pending.end(), preamble, preamble + 4);
-    push32(m_content.rhd_timestamp(frame));
+    push32(m_content.rhd_timestamp(frame - m_rhd_origin));
     const uint32_t streams = m_settings.rhd_stream_count;
     for (uint32_t slot = 0; slot < 35; ++slot) {
         for (uint32_t stream = 0; stream < streams; ++stream)
@@ -163,6 +169,13 @@ void C_Stream_Synthesizer::queue_rhd_frame(uint64_t frame) {
         m_rhd_pending.push_back(m_content.rhd_auxiliary(frame, k));
     push32(m_content.rhd_ttl_in(frame));
     push32(m_content.rhd_ttl_out(frame));
+}
+
+bool C_Stream_Synthesizer::super_frame_lost(uint32_t port, uint64_t super_frame) const {
+    return std::any_of(m_settings.faults.begin(), m_settings.faults.end(), [&](const Fault& fault) {
+        return fault.kind == Fault_Kind::lost_super_frames && fault.stream == port &&
+               super_frame >= fault.index && super_frame < fault.index + fault.value;
+    });
 }
 
 std::vector<Fault> C_Stream_Synthesizer::faults_at(uint32_t stream, uint64_t row) {

@@ -21,6 +21,9 @@ enum class Fault_Kind {
     bad_lane_tag,              // row `index` of an NP port: word `value` (0..6) carries tag 0x9
     missing_super_frame_start, // super frame `index` of an NP port lacks the start bit
     broken_preamble,           // RHD frame `index`: preamble word `value` (0..3) is sent as 0
+    lost_super_frames,         // super frames `index` to `index` + `value` - 1 of an NP port are not
+                               // sent at all, as when the box drops data it could not deliver (the
+                               // row counters run on; the probe's frame counter jumps)
 };
 
 struct Fault {
@@ -75,7 +78,8 @@ public:
     void skip_ticks(uint64_t ticks);
     // The probes count their frames from 0 again, as after a trigger: from the next tick that
     // starts an LFP cycle (a multiple of 12 super frames), so that the LFP slots stay where the
-    // decoder expects them; the ticks before it are skipped. Returns how many were skipped.
+    // decoder expects them; the ticks before it are skipped. The RHD frames' timestamps count
+    // from 0 again at the same tick. Returns how many ticks were skipped.
     uint64_t restart_frame_counters();
 
     const C_Synth_Content& content() const { return m_content; }
@@ -94,10 +98,14 @@ private:
     void emit_row(uint32_t stream, const Row_Words& words);
     void write_row(uint8_t marker, uint8_t id, uint8_t counter, const Row_Words& words);
     std::vector<Fault> faults_at(uint32_t stream, uint64_t row);
+    bool super_frame_lost(uint32_t port, uint64_t super_frame) const;
 
     Synth_Settings m_settings;
     C_Synth_Content m_content;
     uint64_t m_tick = 0;
+    // The tick whose RHD frame carries timestamp 0: the RHD timestamps restart with the probes'
+    // frame counters, so that a frame's timestamp is the number of the super frames sent with it.
+    uint64_t m_rhd_origin = 0;
     std::vector<uint8_t> m_tick_bytes;
     size_t m_read_position = 0;
     std::array<std::array<Row_Words, ROWS_PER_SUPER_FRAME>, 4> m_super_frames{};

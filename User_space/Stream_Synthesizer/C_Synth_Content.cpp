@@ -165,7 +165,18 @@ uint16_t C_Synth_Content::rhd_auxiliary(uint64_t frame, uint32_t index) const {
 
 uint32_t C_Synth_Content::rhd_ttl_in(uint64_t frame) const {
     const auto& values = m_settings.ttl_in_values;
-    return values[(frame / m_settings.ttl_hold_frames) % values.size()];
+    const uint32_t pattern = values[(frame / m_settings.ttl_hold_frames) % values.size()];
+    if (m_settings.sync_hz <= 0 || m_settings.sync_line > 31)
+        return pattern;
+    const uint32_t line = 1u << m_settings.sync_line;
+    return (pattern & ~line) | (sync_level(frame) ? line : 0);
+}
+
+bool C_Synth_Content::sync_level(uint64_t frame) const {
+    if (m_settings.sync_hz <= 0)
+        return false;
+    const double periods = static_cast<double>(frame) * m_settings.sync_hz / AP_SAMPLES_PER_SECOND;
+    return periods - std::floor(periods) < 0.5;
 }
 
 uint32_t C_Synth_Content::rhd_ttl_out(uint64_t) const {

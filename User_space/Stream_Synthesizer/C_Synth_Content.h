@@ -25,6 +25,10 @@ struct Content_Settings {
     // TTL inputs of the RHD frames: each value is held for ttl_hold_frames frames, in turn.
     std::vector<uint32_t> ttl_in_values{0x00000000, 0x00000300, 0x00030000, 0x0003FF00};
     uint32_t ttl_hold_frames = 1000;
+    // A lab's sync pulser on the box's sync input: a 50 % square wave of this frequency (0: none)
+    // on TTL input `sync_line`, high for the first half of each period from frame 0 on.
+    double sync_hz = 1.0;
+    uint32_t sync_line = 9;
     uint32_t ttl_out_value = 0x12345678;
 };
 
@@ -73,6 +77,8 @@ public:
     uint16_t rhd_amplifier_sample(uint64_t frame, uint32_t stream, uint32_t slot) const;
     uint16_t rhd_auxiliary(uint64_t frame, uint32_t index) const;
     uint32_t rhd_ttl_in(uint64_t frame) const;
+    // The pulser's level at that frame.
+    bool sync_level(uint64_t frame) const;
     uint32_t rhd_ttl_out(uint64_t frame) const;
 
     const Content_Settings& settings() const { return m_settings; }

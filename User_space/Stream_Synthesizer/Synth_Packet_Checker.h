@@ -37,7 +37,7 @@ public:
     }
 
     uint64_t first_super_frame() const { return m_first_super_frame; }
-    uint64_t last_super_frame() const { return m_first_super_frame + 12 * m_packets - 2; }
+    uint64_t last_super_frame() const { return m_first_super_frame + 12 * m_packets - 1; }
     uint64_t packets() const { return m_packets; }
     const std::string& failure() const { return m_failure; }
 
@@ -46,8 +46,8 @@ private:
         uint64_t number = 0;
         for (uint32_t digit = 0; digit < 4; ++digit) {
             const uint32_t offset = 7 * digit + 101 * m_port;
-            number |= static_cast<uint64_t>((static_cast<uint32_t>(packet.apData[0][digit]) - offset) & 0x3FF)
-                      << (10 * digit);
+            const auto code = static_cast<uint32_t>(packet.apData[0][digit] + 512);
+            number |= static_cast<uint64_t>((code - offset) & 0x3FF) << (10 * digit);
         }
         return number;
     }
@@ -65,25 +65,28 @@ private:
     }
 
     // Packet n of a run that began at super frame T (a multiple of 12) holds the AP samples of
-    // super frames T + 12n - 1 + k (the first packet: T + k, k < 11, and an empty twelfth) and
-    // LFP sample (T + 12n) / 12.
+    // super frames T + 12 n + k and LFP sample T / 12 + n, centred (code - 512); its timestamps
+    // count the run's samples on the 100 kHz clock, floor(10 (12 n + k) / 3); its status carries
+    // TRIGGER on the run's first sample and nothing else but SYNC, which the checker leaves to
+    // its host.
     void expect_packet(const Packet& packet, uint64_t n) {
-        const uint64_t first = m_first_super_frame;
+        constexpr uint16_t TRIGGER = 1;
+        constexpr uint16_t SYNC = 1u << 6;
         for (uint32_t k = 0; k < 12; ++k) {
-            const bool empty = n == 0 && k == 11;
-            const uint64_t sf = n == 0 ? first + k : first + 12 * n - 1 + k;
-            const uint32_t timestamp = empty ? 0 : static_cast<uint32_t>((sf - first) / 30000);
-            if (packet.timestamp[k] != timestamp || packet.Status[k] != 0)
+            const uint64_t sample = 12 * n + k;
+            const uint64_t sf = m_first_super_frame + sample;
+            const uint16_t status = n == 0 && k == 0 ? TRIGGER : 0;
+            if (packet.timestamp[k] != static_cast<uint32_t>(10 * sample / 3) ||
+                (packet.Status[k] & ~SYNC) != status)
                 return fail(n, "timestamp or status of AP sample " + std::to_string(k));
             for (uint32_t c = 0; c < 384; ++c) {
-                const int16_t expected = empty ? 0 : static_cast<int16_t>(m_content.ap_value(m_port, sf, c));
-                if (packet.apData[k][c] != expected)
+                if (packet.apData[k][c] != static_cast<int16_t>(m_content.ap_value(m_port, sf, c) - 512))
                     return fail(n, "AP sample " + std::to_string(k) + " channel " + std::to_string(c));
             }
         }
-        const uint64_t lfp_sample = (first + 12 * n) / 12;
+        const uint64_t lfp_sample = m_first_super_frame / 12 + n;
         for (uint32_t c = 0; c < 384; ++c) {
-            if (packet.lfpData[c] != static_cast<int16_t>(m_content.lfp_value(m_port, lfp_sample, c)))
+            if (packet.lfpData[c] != static_cast<int16_t>(m_content.lfp_value(m_port, lfp_sample, c) - 512))
                 return fail(n, "LFP channel " + std::to_string(c));
         }
     }

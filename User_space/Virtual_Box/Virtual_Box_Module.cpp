@@ -93,6 +93,8 @@ struct Virtual_Box {
     std::string recording;
     std::string content;
     double speed = 0;
+    double sync_hz = -1;
+    int sync_line = -1;
 };
 
 bool content_named(const std::string& name, synth::Np_Content& content) {
@@ -127,10 +129,13 @@ std::shared_ptr<MURA_Box_Model> make_box() {
     return box;
 }
 
-// Four probes and the RHD frames of a box whose RHD data streams are off (the API enables none).
-synth::Synth_Settings stream_settings(synth::Np_Content content) {
+// Four probes and the RHD frames of a box whose RHD data streams are off (the API enables none),
+// with a sync pulser on the sync input.
+synth::Synth_Settings stream_settings(synth::Np_Content content, double sync_hz, int sync_line) {
     synth::Synth_Settings settings;
     settings.content.np_content = content;
+    settings.content.sync_hz = sync_hz;
+    settings.content.sync_line = static_cast<uint32_t>(sync_line);
     settings.np_ports = {0, 1, 2, 3};
     settings.rhd = true;
     settings.rhd_stream_count = 0;
@@ -185,6 +190,9 @@ mura_virtual_box_create(const MURA_Virtual_Box_Options* options, char* error, si
         const std::string recording = options && options->recording ? options->recording : "";
         const std::string content_name = options && options->content ? options->content : "";
         const double speed = options && options->speed > 0 ? options->speed : 1.0;
+        const double sync_hz = options && options->sync_hz >= 0 ? options->sync_hz : 1.0;
+        const int sync_line =
+            options && options->sync_line >= 0 && options->sync_line < 32 ? options->sync_line : 9;
         Selvan::MURA::synth::Np_Content content{};
         if (!content_named(content_name, content)) {
             copy_error("unknown content " + content_name, error, error_size);
@@ -194,10 +202,12 @@ mura_virtual_box_create(const MURA_Virtual_Box_Options* options, char* error, si
         std::lock_guard lock(vbox.mutex);
         if (!vbox.box)
             vbox.box = make_box();
-        if (vbox.speed != speed || vbox.recording != recording || vbox.content != content_name) {
+        if (vbox.speed != speed || vbox.recording != recording || vbox.content != content_name ||
+            vbox.sync_hz != sync_hz || vbox.sync_line != sync_line) {
             std::shared_ptr<C_Paced_Stream_Source> source;
             if (recording.empty()) {
-                source = std::make_shared<C_Paced_Stream_Source>(stream_settings(content), speed);
+                source = std::make_shared<C_Paced_Stream_Source>(stream_settings(content, sync_hz, sync_line),
+                                                                 speed);
             } else {
                 std::shared_ptr<std::vector<uint8_t>> bytes;
                 std::string reason;
@@ -212,6 +222,8 @@ mura_virtual_box_create(const MURA_Virtual_Box_Options* options, char* error, si
             vbox.speed = speed;
             vbox.recording = recording;
             vbox.content = content_name;
+            vbox.sync_hz = sync_hz;
+            vbox.sync_line = sync_line;
         }
         return new CP_Virtual_Box_MURA_Controller(vbox.box, vbox.source);
     } catch (const std::exception& e) {

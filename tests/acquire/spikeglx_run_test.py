@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """np3-acquire records four simulated probes sending a ramp; the run is read back with the
-SpikeGLX reader analysis pipelines use (neo's SpikeGLXRawIO) and drawn by scripts/plot-run.
+SpikeGLX reader analysis pipelines use (neo's SpikeGLXRawIO) and drawn by scripts/plot-run. A
+second run replays a recording in which the box dropped super frames of one port.
 
-    spikeglx_run_test.py NP3_ACQUIRE PLOT_RUN
+    spikeglx_run_test.py NP3_ACQUIRE PLOT_RUN MURA_SYNTH
 """
 
 import os
@@ -14,7 +15,7 @@ import unittest
 import numpy as np
 from neo.rawio import SpikeGLXRawIO
 
-ACQUIRE = PLOT_RUN = None
+ACQUIRE = PLOT_RUN = MURA_SYNTH = None
 PROBES = 4
 AP_GAIN, LF_GAIN = 1000, 125
 CHANNELS = 384
@@ -38,11 +39,24 @@ def ramp_lf_rows(port, rows, channels):
 
 
 # The synthesizer's RHD frames: auxiliary words from its hash (seed 1), TTL inputs held for
-# 1,000 frames each in turn. A packet's status holds TTL inputs 17..9 and a flag set when they
-# changed since the previous frame.
+# 1,000 frames each in turn, TTL input 9 replaced by a 1 Hz sync pulser (high for the first half
+# of each second). A packet's status holds TTL inputs 17..9 and a flag set when they changed
+# since the previous frame.
 TTL_VALUES = np.array([0x00000000, 0x00000300, 0x00030000, 0x0003FF00], dtype=np.uint64)
 TTL_HOLD = 1000
+SYNC_LINE = np.uint64(1 << 9)
 RHD_PREAMBLE_FIRST_WORD = 0x2A53
+# Status bits of a probe sample (the SY channel): TRIGGER, ERR_COUNT, SYNC.
+TRIGGER, ERR_COUNT, SYNC = 1, 4, 64
+# The ADC stream's digital word carries TTL input 9, the sync input, in bit 7.
+XD0_SYNC_BIT = 7
+
+
+def ttl_inputs(frames):
+    pattern = TTL_VALUES[(frames // TTL_HOLD) % len(TTL_VALUES)]
+    pulser = np.where(frames % 30000 < 15000, SYNC_LINE, np.uint64(0))
+    return (pattern & ~SYNC_LINE) | pulser
+
 
 
 def mix(x):
@@ -67,8 +81,8 @@ def adc_packets_of_frames(frames):
         aux = (synth_hash(5, frames, word, 0) & np.uint64(0xFFFF)).astype(np.uint32)
         aux[aux == RHD_PREAMBLE_FIRST_WORD] -= 1
         samples[:, word] = ((aux + 0x8000) & 0xFFFF).astype(np.uint16).view(np.int16)
-    ttl = TTL_VALUES[(frames // TTL_HOLD) % len(TTL_VALUES)]
-    previous = np.where(frames > 0, TTL_VALUES[((frames - 1) // TTL_HOLD) % len(TTL_VALUES)], 0)
+    ttl = ttl_inputs(frames)
+    previous = np.where(frames > 0, ttl_inputs(np.maximum(frames, 1) - 1), 0)
     changed = (previous != ttl).astype(np.uint64)
     status = ((((ttl >> np.uint64(8)) & np.uint64(0xFFFE)) | changed) << np.uint64(6)) & np.uint64(0xFFFF)
     return samples, status.astype(np.uint16).view(np.int16)
@@ -112,6 +126,8 @@ class SpikeGLXRun(unittest.TestCase):
                 self.assertTrue(np.all(channels["units"][:CHANNELS] == "uV"))
                 np.testing.assert_allclose(channels["gain"][:CHANNELS], PROBE_RANGE_VOLTS / 512 / gain * 1e6)
             meta = self.reader.signals_info_dict[0, f"imec{n}.ap"]["meta"]
+            self.assertEqual(meta["syncSourceIdx"], "1")
+            self.assertEqual(meta[f"imErrFlags{n}_IS_CT_SR_LK_PP_SY"], "0 0 0 0 0 0")
             self.assertEqual(meta["imDatPrb_port"], str(n + 1))
             self.assertEqual(meta["imDatPrb_pn"], "PRB_1_4_0480_1")
             self.assertEqual(meta["imDatPrb_sn"], "22175715561")
@@ -121,8 +137,13 @@ class SpikeGLXRun(unittest.TestCase):
         self.assertEqual(len(adc), ADC_SAMPLES + 1)
         self.assertTrue(np.all(adc["sampling_rate"] == 30000.0))
         np.testing.assert_allclose(adc["gain"][:ADC_SAMPLES], ADC_RANGE_VOLTS / 32768)
+        nidq = self.reader.signals_info_dict[0, "nidq"]["meta"]
+        self.assertEqual((nidq["syncNiChanType"], nidq["syncNiChan"]), ("0", str(XD0_SYNC_BIT)))
 
-    def test_probe_samples_are_the_packet_values_less_512(self):
+    # The samples are the ramp less 512 and continue it from the first row to the last: no
+    # sample invented, none repeated; the sync bit rises where the ADC stream's sync line does.
+    def test_probe_samples_continue_the_ramp_and_carry_the_sync(self):
+        xd0 = self.samples_of("nidq")[:, ADC_SAMPLES].view(np.uint16)
         for n in range(PROBES):
             port = n  # the synthesizer counts ports from 0
             ap = self.samples_of(f"imec{n}.ap")
@@ -130,17 +151,19 @@ class SpikeGLXRun(unittest.TestCase):
             packets = len(lf)
             self.assertGreater(packets, 100, f"imec{n}")
             self.assertEqual(len(ap), PACKET_ROWS * packets)
-            self.assertTrue(np.all(ap[:, CHANNELS] == 0) and np.all(lf[:, CHANNELS] == 0), "sync channel")
             channels = np.arange(CHANNELS)
             super_frames, expected = ramp_ap_rows(port, ap, channels)
-            # The API's first packet carries 11 super frames: its last AP slot was never filled.
-            np.testing.assert_array_equal(ap[PACKET_ROWS - 1, :CHANNELS], -512)
-            expected[PACKET_ROWS - 1] = -512
             np.testing.assert_array_equal(ap[:, :CHANNELS], expected, f"imec{n}.ap")
-            steps = np.diff(super_frames.reshape(packets, PACKET_ROWS)[1:], axis=1) % 1024
-            self.assertTrue(np.all(steps == 1), f"imec{n}.ap: super frames not consecutive within packets")
+            self.assertTrue(np.all(np.diff(super_frames) % 1024 == 1), f"imec{n}.ap: a sample missing or repeated")
             _, expected = ramp_lf_rows(port, lf, channels)
             np.testing.assert_array_equal(lf[:, :CHANNELS], expected, f"imec{n}.lf")
+            status = ap[:, CHANNELS].view(np.uint16)
+            self.assertEqual(list(np.nonzero(status & (TRIGGER | ERR_COUNT))[0]), [0], f"imec{n}: TRIGGER first only")
+            # Row n of every stream is sample n of the run: the sync bit follows the ADC stream's
+            # sync line sample for sample (it falls at 0.5 s and rises at 1 s).
+            end = min(len(ap), len(xd0))
+            self.assertGreater(end, 15000)
+            np.testing.assert_array_equal((status[:end] >> 6) & 1, (xd0[:end] >> XD0_SYNC_BIT) & 1, f"imec{n}")
 
     def test_adc_samples_are_the_packet_values(self):
         rows = self.samples_of("nidq")
@@ -170,6 +193,40 @@ class SpikeGLXRun(unittest.TestCase):
         self.assertIn("a Neuropixels 1.0 gain", bad_gain.stderr)
         self.assertFalse(os.path.exists(os.path.join(self.scratch.name, "x")))
 
+    # The box dropped 24 super frames (two packets) of port 2: its files keep the run's length
+    # with 24 zero samples flagged ERR_COUNT where they are missing, the first sample after the
+    # gap carries ERR_COUNT too, the other ports are untouched, and the library counts exactly
+    # those 24.
+    def test_a_gap_keeps_its_place_in_the_files(self):
+        recording = os.path.join(self.scratch.name, "gap.bin")
+        subprocess.run([MURA_SYNTH, "-o", recording, "--seconds", "0.6", "--rhd-streams", "0", "--content", "ramp",
+                        "--fault", "lost-super-frames:1:6000:24"], check=True, capture_output=True, timeout=60)
+        run_dir = os.path.join(self.scratch.name, "gap")
+        done = subprocess.run([ACQUIRE, "--recording", recording, "--seconds", "0.5", "--output", run_dir],
+                              capture_output=True, text=True, timeout=120)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertRegex(done.stdout, r"\n   2      1 .* 1 gaps, 0\.001 s\n")
+        with open(os.path.join(run_dir, "np3_bridge.log")) as log:
+            self.assertIn("Data lost on port 2 : 24 super frames in 1 gaps;", log.read())
+        reader = SpikeGLXRawIO(dirname=run_dir, load_sync_channel=True)
+        reader.parse_header()
+        names = [str(stream["name"]) for stream in reader.header["signal_streams"]]
+        def rows(name):
+            return reader.get_analogsignal_chunk(block_index=0, seg_index=0, i_start=None, i_stop=None,
+                                                 stream_index=names.index(name), channel_indexes=None)
+        gap, intact = rows("imec1.ap"), rows("imec0.ap")
+        self.assertGreater(len(gap), 6100)
+        np.testing.assert_array_equal(gap[6000:6024, :CHANNELS], 0)
+        status = gap[:, CHANNELS].view(np.uint16)
+        self.assertEqual(list(np.nonzero(status & ERR_COUNT)[0]), list(range(6000, 6025)))
+        _, expected = ramp_ap_rows(1, gap[6024:], np.arange(CHANNELS))
+        phase_before, _ = ramp_ap_rows(1, gap[5999:6000], np.arange(CHANNELS))
+        phase_after, _ = ramp_ap_rows(1, gap[6024:6025], np.arange(CHANNELS))
+        self.assertEqual((phase_after[0] - phase_before[0]) % 1024, 25)
+        np.testing.assert_array_equal(gap[6024:, :CHANNELS], expected)
+        self.assertEqual(np.count_nonzero(intact[:, CHANNELS].view(np.uint16) & ERR_COUNT), 0)
+        self.assertEqual(len(rows("imec1.lf")), len(gap) // PACKET_ROWS)
+
     def test_plot_run_draws_a_png(self):
         picture = os.path.join(self.scratch.name, "ramp.png")
         subprocess.run(["/usr/bin/python3", PLOT_RUN, self.run_dir, "--output", picture], check=True,
@@ -180,5 +237,5 @@ class SpikeGLXRun(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    ACQUIRE, PLOT_RUN = sys.argv[1], sys.argv[2]
+    ACQUIRE, PLOT_RUN, MURA_SYNTH = sys.argv[1], sys.argv[2], sys.argv[3]
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -193,7 +193,9 @@ TEST_F(ApiAcquisition, AdcPacketsArriveWithTheirStatus) {
     int count = -1;
     EXPECT_EQ(ADC_readPackets(0, info, data, 12, 8, &count), SUCCESS);
     EXPECT_EQ(count, 8);
-    EXPECT_EQ(info[7].Timestamp, 0u);
+    // The RHD frames' timestamps count their samples: the electrode packets' 100 kHz clock.
+    for (uint32_t k = 0; k < 8; ++k)
+        EXPECT_EQ(info[k].Timestamp, 10 * k / 3);
     EXPECT_EQ(info[7].payloadlength, 0u);
     Stdout_Capture quiet;
     EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);

@@ -8,7 +8,12 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <array>
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 // Test seam np3_bridge exports: how long stopping waits for the pump thread.
@@ -128,8 +133,9 @@ TEST_F(ApiPublishedSequence, ArmDropsWhatTheStoppedRunLeftAndTheNextTriggerDeliv
     Stdout_Capture quiet;
     EXPECT_EQ(readElectrodeData(0, 3, 0, packets.data(), &actual, 3), SUCCESS);
     EXPECT_EQ(actual, 3);
-    // A fresh run: its packets count their timestamps from 0.
-    EXPECT_EQ(packets[0].timestamp[0], 0u);
+    // A fresh run: its first packet is the run's first (TRIGGER), nothing of the stopped run.
+    EXPECT_EQ(packets[0].Status[0], 1);
+    EXPECT_EQ(packets[1].Status[0], 0);
     EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
 }
 
@@ -338,6 +344,49 @@ TEST_F(ApiPublishedSequence, CallsRacingOpenAndCloseNeverUseAFreedLibrary) {
     }
     done = true;
     configurer.join();
+}
+
+} // namespace
+} // namespace Selvan::MURA
+
+namespace Selvan::MURA {
+namespace {
+
+// The host's working directory gets no file of the library's unless the settings ask for a raw
+// capture, which then holds the box's stream as it was read: whole rows, every stream's own.
+TEST_F(ApiPublishedSequence, OnlyARawCaptureTheSettingsAskForLandsInTheWorkingDirectory) {
+    write_marker("MURA_NPAPI_ADAPTER_SETTINGS", "raw_capture = capture.bin");
+    open_box(true);
+    ASSERT_EQ(arm(0), SUCCESS);
+    ASSERT_EQ(setSWTrigger(0), SUCCESS);
+    std::vector<electrodePacket> packets(4);
+    int actual = 0;
+    for (int i = 0; i < 500 && actual < 4; ++i) {
+        int more = 0;
+        readElectrodeData(0, 1, 0, packets.data() + actual, &more, 4 - actual);
+        actual += more;
+    }
+    ASSERT_EQ(actual, 4);
+    Stdout_Capture quiet;
+    ASSERT_EQ(arm(0), SUCCESS);
+    ASSERT_EQ(closeBS(0), SUCCESS);
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator("."))
+        files.push_back(entry.path().filename().string());
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"MURA_NPAPI_ADAPTER_SETTINGS", "capture.bin"}));
+    std::ifstream capture("capture.bin", std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(capture)),
+                                     std::istreambuf_iterator<char>());
+    ASSERT_GE(bytes.size(), 4u * 12 * 65 * 16);
+    ASSERT_EQ(bytes.size() % 16, 0u);
+    std::array<uint8_t, 5> next_counter{};
+    for (size_t row = 0; row < bytes.size(); row += 16) {
+        const uint8_t id = bytes[row] & 0x0F;
+        ASSERT_EQ(bytes[row] >> 4, 0xD) << "row " << row / 16;
+        ASSERT_LT(id, 5);
+        ASSERT_EQ(bytes[row + 1], next_counter[id]++) << "row " << row / 16;
+    }
 }
 
 } // namespace

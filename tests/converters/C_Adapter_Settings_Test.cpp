@@ -24,11 +24,13 @@ std::vector<std::string> texts(const std::vector<Settings::Diagnostic>& diagnost
 
 TEST(AdapterSettings, EveryKeyCommentsAndBlanks) {
     std::vector<Settings::Diagnostic> diagnostics;
-    const Settings settings = Settings::parse("# the lab's host\r\n\n  device = Virtual \nplatform=pxi\n"
-                                              "bs_firmware = 10.2.33 # what the host insists on\n"
-                                              "bsc_firmware = 1.0.0\nvirtual_recording = runs/a b.bin\n"
-                                              "virtual_speed = 2.5\nvirtual_content = counter\n",
-                                              diagnostics);
+    const Settings settings =
+        Settings::parse("# the lab's host\r\n\n  device = Virtual \nplatform=pxi\n"
+                        "bs_firmware = 10.2.33 # what the host insists on\n"
+                        "bsc_firmware = 1.0.0\nvirtual_recording = runs/a b.bin\n"
+                        "virtual_speed = 2.5\nvirtual_content = counter\n"
+                        "virtual_sync_hz = 0.5\nsync_input_line = 12\nraw_capture = c.bin\n",
+                        diagnostics);
     EXPECT_TRUE(diagnostics.empty());
     EXPECT_EQ(settings.device, Settings::Device::virtual_box);
     EXPECT_EQ(settings.platform, Neuropixels::NPPlatform_PXI);
@@ -38,9 +40,10 @@ TEST(AdapterSettings, EveryKeyCommentsAndBlanks) {
     EXPECT_EQ(settings.virtual_speed, 2.5);
     EXPECT_EQ(settings.virtual_content, "counter");
     EXPECT_EQ(settings.describe(),
-              (std::vector<std::string>{"device = virtual", "platform = PXI", "bs_firmware = 10.2.33",
-                                        "bsc_firmware = 1.0.0", "virtual_recording = runs/a b.bin",
-                                        "virtual_speed = 2.5", "virtual_content = counter"}));
+              (std::vector<std::string>{
+                  "device = virtual", "platform = PXI", "bs_firmware = 10.2.33", "bsc_firmware = 1.0.0",
+                  "virtual_recording = runs/a b.bin", "virtual_speed = 2.5", "virtual_content = counter",
+                  "virtual_sync_hz = 0.5", "sync_input_line = 12", "raw_capture = c.bin"}));
 }
 
 TEST(AdapterSettings, UnknownKeysWarnBadValuesAndLinesKeepTheDefault) {
@@ -48,7 +51,7 @@ TEST(AdapterSettings, UnknownKeysWarnBadValuesAndLinesKeepTheDefault) {
     const Settings settings = Settings::parse(
         "gain = 5\ndevice = box\nplatform = USB3\nbs_firmware = 2.0\nbsc_firmware = 2.-1.0\n"
         "virtual_speed = 0\nvirtual_speed = 1e9\nvirtual_speed = 1,5\nvirtual_content = noise\n"
-        "just words\nvirtual_recording =\n",
+        "just words\nvirtual_recording =\nsync_input_line = 8\nvirtual_sync_hz = -1\n",
         diagnostics);
     const Settings defaults;
     EXPECT_EQ(settings.device, defaults.device);
@@ -85,7 +88,13 @@ TEST(AdapterSettings, UnknownKeysWarnBadValuesAndLinesKeepTheDefault) {
             "ERROR " + file + "10: expected key = value, found 'just words'",
             "ERROR " + file +
                 "11: bad value '' for virtual_recording (expected the path of a recording); the default is "
-                "kept"}));
+                "kept",
+            "ERROR " + file +
+                "12: bad value '8' for sync_input_line (expected a TTL input from 9 to 17); the "
+                "default is kept",
+            "ERROR " + file +
+                "13: bad value '-1' for virtual_sync_hz (expected a number from 0 to 1000); the "
+                "default is kept"}));
 }
 
 // The file in the working directory: absent gives the defaults quietly; present is reported.

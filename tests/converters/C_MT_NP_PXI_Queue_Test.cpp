@@ -7,6 +7,7 @@
 #include <chrono>
 #include <future>
 #include <memory>
+#include <vector>
 
 namespace Selvan::MURA::npoe_adapter {
 namespace {
@@ -36,107 +37,119 @@ TEST(NpConverter, ConstructorAnnouncesThePacketSize) {
     EXPECT_EQ(sizeof(Neuropixels::PacketInfo), 8u);
 }
 
-TEST(NpConverter, TwelveApBlocksAndAnLfpBlockMakeOnePacket) {
-    auto converter = make_converter();
-    for (uint16_t k = 0; k < 12; ++k) {
-        Channel_Block block = block_of(100 * k);
-        converter->publish_ap_ch_data(block);
-    }
-    Channel_Block lfp = block_of(7);
-    converter->publish_lp_ch_data(lfp);
-    auto& queue = converter->get_queue();
-    ASSERT_EQ(queue.element_count(), 1u);
-    const electrodePacket* packet = queue.peek_xfer_buffer_from_queue();
-    ASSERT_NE(packet, nullptr);
+// Feeds whole LFP cycles as the channel stage sends them: AP samples 0 to 10, the LFP block
+// (complete in the cycle's last super frame), AP sample 11; AP sample `other` is left out, or is
+// `instead` when given.
+void feed_cycle(L2_CH_Results_NP_PXI_Format_Converter& converter, uint64_t cycle, uint16_t base,
+                int other = -1, Channel_Block* instead = nullptr) {
     for (uint32_t k = 0; k < 12; ++k) {
-        EXPECT_EQ(packet->timestamp[k], 0u);
-        EXPECT_EQ(packet->Status[k], 0u);
-        for (uint32_t c = 0; c < 384; ++c)
-            ASSERT_EQ(static_cast<uint16_t>(packet->apData[k][c]), (100 * k + c) & 0x3FF);
-    }
-    for (uint32_t c = 0; c < 384; ++c)
-        ASSERT_EQ(packet->lfpData[c], static_cast<int16_t>((7 + c) & 0x3FF));
-    queue.pop_packet();
-    EXPECT_EQ(queue.element_count(), 0u);
-    EXPECT_EQ(converter->get_lfp_packet_count(), 1u);
-}
-
-TEST(NpConverter, EarlyLfpBlockKeepsOlderSamplesInTheUnfilledSlots) {
-    auto converter = make_converter();
-    Channel_Block old_block = block_of(1), new_block = block_of(2), lfp = block_of(3);
-    for (int k = 0; k < 12; ++k)
-        converter->publish_ap_ch_data(old_block);
-    converter->publish_lp_ch_data(lfp);
-    for (int k = 0; k < 5; ++k)
-        converter->publish_ap_ch_data(new_block);
-    converter->publish_lp_ch_data(lfp);
-    converter->publish_ap_ch_data(new_block);
-    converter->publish_lp_ch_data(lfp);
-    auto& queue = converter->get_queue();
-    queue.pop_packet();
-    const electrodePacket* packet = queue.peek_xfer_buffer_from_queue();
-    EXPECT_EQ(packet->apData[4][0], 2);
-    EXPECT_EQ(packet->apData[5][0], 1);
-    EXPECT_EQ(packet->apData[11][0], 1);
-    queue.pop_packet();
-    packet = queue.peek_xfer_buffer_from_queue();
-    EXPECT_EQ(packet->apData[0][0], 2);
-}
-
-// Feeds AP blocks in packets of twelve and returns the timestamps of the packet holding AP
-// sample `first` (counted from 0) onwards.
-class Timestamped_Feed {
-public:
-    explicit Timestamped_Feed(L2_CH_Results_NP_PXI_Format_Converter& converter)
-        : m_converter(converter) {}
-    void skip_to(uint64_t sample) {
-        while (m_next + 12 <= sample) {
-            for (int k = 0; k < 12; ++k)
-                m_converter.publish_ap_ch_data(m_block);
-            m_next += 12;
+        const uint64_t super_frame = 12 * cycle + k;
+        if (k == 11) {
+            Channel_Block lfp = block_of(static_cast<uint16_t>(base + 500));
+            converter.set_super_frame(super_frame);
+            converter.publish_lp_ch_data(lfp);
         }
+        Channel_Block ap = block_of(static_cast<uint16_t>(base + k));
+        if (static_cast<int>(k) == other && !instead)
+            continue;
+        converter.set_super_frame(super_frame);
+        converter.publish_ap_ch_data(static_cast<int>(k) == other ? *instead : ap);
     }
-    std::array<uint32_t, 12> next_packet_timestamps() {
-        for (int k = 0; k < 12; ++k)
-            m_converter.publish_ap_ch_data(m_block);
-        m_next += 12;
-        m_converter.publish_lp_ch_data(m_block);
-        auto& queue = m_converter.get_queue();
-        std::array<uint32_t, 12> timestamps;
-        std::copy(std::begin(queue.peek_xfer_buffer_from_queue()->timestamp),
-                  std::end(queue.peek_xfer_buffer_from_queue()->timestamp), timestamps.begin());
-        queue.pop_packet();
-        return timestamps;
-    }
-
-private:
-    L2_CH_Results_NP_PXI_Format_Converter& m_converter;
-    Channel_Block m_block{};
-    uint64_t m_next = 0;
-};
-
-// Timestamps are whole seconds of AP samples at 30 kHz: the first second ends exactly at
-// sample 30,000.
-TEST(NpConverter, TimestampsCountWholeSecondsOfApSamples) {
-    auto converter = make_converter();
-    Timestamped_Feed feed(*converter);
-    feed.skip_to(29988);
-    EXPECT_EQ(feed.next_packet_timestamps(), (std::array<uint32_t, 12>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(feed.next_packet_timestamps(), (std::array<uint32_t, 12>{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}));
-    feed.skip_to(59988);
-    EXPECT_EQ(feed.next_packet_timestamps()[11], 1u);
-    EXPECT_EQ(feed.next_packet_timestamps()[0], 2u);
 }
 
-// A single-precision sum of sample periods would stop advancing at 1,024 s.
-TEST(NpConverter, TimestampsKeepAdvancingBeyond1024Seconds) {
+std::vector<electrodePacket> take_all(L2_CH_Results_NP_PXI_Format_Converter& converter) {
+    auto& queue = converter.get_queue();
+    std::vector<electrodePacket> packets;
+    while (queue.element_count() > 0) {
+        packets.push_back(*queue.peek_xfer_buffer_from_queue());
+        queue.pop_packet();
+    }
+    return packets;
+}
+
+// Samples are centred (code - 512; a gain-corrected block may hold values beyond the codes,
+// wrapped below 0), timestamps count floor(10 n / 3) of the super frame number n and wrap at 32
+// bits, TRIGGER marks the run's first sample and ERR_COUNT the first after a jump.
+TEST(NpConverter, PacketsAreWholeLfpCyclesOfCentredSamplesOnTheSampleClock) {
     auto converter = make_converter();
-    Timestamped_Feed feed(*converter);
-    const uint64_t second_1025 = 1025ull * 30000;
-    feed.skip_to(second_1025 - 12);
-    EXPECT_EQ(feed.next_packet_timestamps()[11], 1024u);
-    EXPECT_EQ(feed.next_packet_timestamps()[0], 1025u);
-    EXPECT_EQ(converter->get_ap_sample_count(), second_1025 + 12);
+    feed_cycle(*converter, 0, 0);
+    Channel_Block beyond_the_codes{};
+    beyond_the_codes.fill(static_cast<uint16_t>(512 - 700));
+    feed_cycle(*converter, 1, 40, 3, &beyond_the_codes);
+    const auto packets = take_all(*converter);
+    ASSERT_EQ(packets.size(), 2u);
+    for (uint32_t n = 0; n < 2; ++n) {
+        for (uint32_t k = 0; k < 12; ++k) {
+            EXPECT_EQ(packets[n].timestamp[k], (10 * (12 * n + k)) / 3);
+            EXPECT_EQ(packets[n].Status[k], n == 0 && k == 0 ? 1 : 0);
+            for (uint32_t c = 0; c < 384; ++c) {
+                const int expected =
+                    n == 1 && k == 3 ? -700 : static_cast<int>((40 * n + k + c) & 0x3FF) - 512;
+                ASSERT_EQ(packets[n].apData[k][c], expected) << "packet " << n << " sample " << k;
+            }
+        }
+        for (uint32_t c = 0; c < 384; ++c)
+            ASSERT_EQ(packets[n].lfpData[c], static_cast<int16_t>(((40 * n + 500 + c) & 0x3FF) - 512));
+    }
+    const uint64_t late_cycle = (uint64_t{1} << 32) * 3 / 10 / 12;
+    feed_cycle(*converter, late_cycle, 0);
+    const auto late = take_all(*converter);
+    ASSERT_EQ(late.size(), 1u);
+    EXPECT_EQ(late[0].timestamp[11], static_cast<uint32_t>(10 * (12 * late_cycle + 11) / 3));
+    EXPECT_EQ(late[0].Status[0], 4);
+    converter->begin_run();
+    feed_cycle(*converter, 0, 0);
+    EXPECT_EQ(take_all(*converter).at(0).Status[0], 1) << "a new run begins with TRIGGER";
+}
+
+// A cycle of which a super frame never came makes no packet; the next packet carries ERR_COUNT
+// and every missing super frame is counted, in whole cycles, with the gaps.
+TEST(NpConverter, AnIncompleteCycleGoesNowhereAndTheNextPacketMarksTheGap) {
+    auto converter = make_converter();
+    feed_cycle(*converter, 0, 0);
+    feed_cycle(*converter, 1, 0, 5);
+    feed_cycle(*converter, 2, 0);
+    feed_cycle(*converter, 5, 0);
+    feed_cycle(*converter, 6, 0);
+    const auto packets = take_all(*converter);
+    ASSERT_EQ(packets.size(), 4u);
+    EXPECT_EQ(packets[1].timestamp[0], 10u * 24 / 3);
+    EXPECT_EQ(packets[1].Status[0], 4);
+    EXPECT_EQ(packets[2].timestamp[0], 10u * 60 / 3);
+    EXPECT_EQ(packets[2].Status[0], 4);
+    EXPECT_EQ(packets[3].Status[0], 0);
+    EXPECT_EQ(converter->get_super_frames_lost(), 12u + 24u);
+    EXPECT_EQ(converter->get_gap_count(), 2u);
+}
+
+// The sync timeline gives each sample its SYNC bit: the routed input line's level at that sample
+// (frames not delivered keep the level before them), or the clock's square wave.
+TEST(NpConverter, SyncBitsFollowTheRoutedSource) {
+    auto timeline =
+        std::make_shared<C_Sync_Timeline>(C_Sync_Timeline::Routing{C_Sync_Timeline::Source::input, 9, 8});
+    for (uint64_t sample = 0; sample < 24; ++sample) {
+        if (sample != 7)
+            timeline->record(sample, (sample >= 5 && sample < 17 ? 1u << 9 : 0) | 0x100);
+    }
+    Stdout_Capture quiet;
+    L2_CH_Results_NP_PXI_Format_Converter converter(timeline);
+    feed_cycle(converter, 0, 0);
+    feed_cycle(converter, 1, 0);
+    timeline->set_routing({C_Sync_Timeline::Source::clock, 9, 8});
+    feed_cycle(converter, 2, 0);
+    timeline->set_routing({C_Sync_Timeline::Source::none, 9, 8});
+    feed_cycle(converter, 3, 0);
+    const auto packets = take_all(converter);
+    ASSERT_EQ(packets.size(), 4u);
+    for (uint64_t n = 0; n < 48; ++n) {
+        const uint16_t status = packets[n / 12].Status[n % 12];
+        bool expected = false;
+        if (n < 24)
+            expected = n >= 5 && n < 17;
+        else if (n < 36)
+            expected = n % 8 < 4;
+        EXPECT_EQ((status & 64) != 0, expected) << "sample " << n;
+    }
 }
 
 TEST(NpQueue, AcceptsWhileAtMost500AreQueuedAndReportsDropsEvery256) {

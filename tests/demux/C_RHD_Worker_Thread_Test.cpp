@@ -38,6 +38,9 @@ std::vector<uint16_t> rhd_frame_words(uint32_t streams, uint32_t timestamp, uint
     return words;
 }
 
+// A frame counts once the next one's preamble follows it.
+const std::vector<uint16_t> NEXT_PREAMBLE = {0x2A53, 0x3813, 0x2AAA, 0xD7A2};
+
 class RhdWorker : public ::testing::Test {
 protected:
     void SetUp() override { worker.set_listener(recorder); }
@@ -69,6 +72,7 @@ TEST_F(RhdWorker, FramesWithoutStreamsCarryTimestampAuxiliaryAndTtl) {
     start(0);
     push(rhd_frame_words(0, 0x00012345, 0x00030300, 0x12345678));
     push(rhd_frame_words(0, 0x00012346, 0, 1));
+    push(NEXT_PREAMBLE);
     ASSERT_TRUE(recorder->wait_for(2));
     stop();
     EXPECT_EQ(without_rhd_stop_report(err.take()), "");
@@ -91,6 +95,7 @@ TEST_F(RhdWorker, StreamsAreInterleavedSlotMajorAndTheFillerSkipped) {
     start(5);
     push(rhd_frame_words(5, 1, 2, 3));
     push(rhd_frame_words(5, 2, 2, 3));
+    push(NEXT_PREAMBLE);
     ASSERT_TRUE(recorder->wait_for(2));
     stop();
     EXPECT_EQ(without_rhd_stop_report(err.take()), "");
@@ -117,6 +122,7 @@ TEST_F(RhdWorker, FramesArrivingRowByRowAreAssembledAcrossBatches) {
         const auto frame = rhd_frame_words(32, timestamp, timestamp, 0);
         words.insert(words.end(), frame.begin(), frame.end());
     }
+    words.insert(words.end(), NEXT_PREAMBLE.begin(), NEXT_PREAMBLE.end());
     for (size_t at = 0; at < words.size(); at += 7)
         worker.push_words(words.data() + at, std::min<size_t>(7, words.size() - at));
     ASSERT_TRUE(recorder->wait_for(10));
@@ -138,6 +144,7 @@ TEST_F(RhdWorker, LostStepIsFoundAgainAtThePreamble) {
     std::vector<uint16_t> words = {0x1234, 0x0001};
     const auto frame = rhd_frame_words(4, 7, 0, 0);
     words.insert(words.end(), frame.begin(), frame.end());
+    words.insert(words.end(), NEXT_PREAMBLE.begin(), NEXT_PREAMBLE.end());
     push(words);
     ASSERT_TRUE(recorder->wait_for(1));
     stop();
@@ -154,6 +161,7 @@ TEST_F(RhdWorker, WrongPreambleDropsTheFrameAndParsingGoesOn) {
     std::vector<uint16_t> words = {0x2A53, 0x3813, 0x2AAA, 0x0000};
     const auto frame = rhd_frame_words(0, 9, 0, 0);
     words.insert(words.end(), frame.begin(), frame.end());
+    words.insert(words.end(), NEXT_PREAMBLE.begin(), NEXT_PREAMBLE.end());
     push(words);
     ASSERT_TRUE(recorder->wait_for(1));
     // Nothing more is queued: the worker waits at the start of a frame.
@@ -163,9 +171,35 @@ TEST_F(RhdWorker, WrongPreambleDropsTheFrameAndParsingGoesOn) {
     EXPECT_EQ(recorder->frames()[0].timestamp, 9u);
 }
 
-// A worker waiting in the middle of a 32-stream frame finishes it with the zero words pushed
-// behind the stop flag, delivers it, and ends.
-TEST_F(RhdWorker, StopWhileInsideAFrameEndsAfterTheZeroWords) {
+// Rows lost on the way cut a frame short: it would carry the next frame's words as its own. It
+// is dropped, and the next frame, whose start it swallowed, is found again and kept.
+TEST_F(RhdWorker, AFrameCutShortIsDroppedAndTheNextOneKept) {
+    Stdout_Capture out;
+    Stderr_Capture err;
+    start(2);
+    auto cut = rhd_frame_words(2, 1, 0, 0);
+    cut.erase(cut.begin() + 20, cut.begin() + 27); // a row of seven words lost
+    std::vector<uint16_t> words = cut;
+    for (uint32_t timestamp : {2u, 3u}) {
+        const auto frame = rhd_frame_words(2, timestamp, timestamp, 0);
+        words.insert(words.end(), frame.begin(), frame.end());
+    }
+    words.insert(words.end(), NEXT_PREAMBLE.begin(), NEXT_PREAMBLE.end());
+    push(words);
+    ASSERT_TRUE(recorder->wait_for(2));
+    stop();
+    const auto frames = recorder->frames();
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[0].timestamp, 2u);
+    EXPECT_EQ(frames[0].ttl_in, 2u);
+    EXPECT_EQ(frames[1].timestamp, 3u);
+    EXPECT_NE(err.take().find("RHD frame cut short (1 so far): dropped, the next frame is searched for\n"),
+              std::string::npos);
+}
+
+// A worker waiting in the middle of a 32-stream frame ends on the zero words pushed behind the
+// stop flag; the frame they complete is no frame the box sent and goes nowhere.
+TEST_F(RhdWorker, StopWhileInsideAFrameEndsWithoutDeliveringIt) {
     Log_Capture log;
     Stdout_Capture out;
     Stderr_Capture err;
@@ -177,9 +211,7 @@ TEST_F(RhdWorker, StopWhileInsideAFrameEndsAfterTheZeroWords) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     stop();
     EXPECT_TRUE(log.contains("RHD Worker thread end"));
-    ASSERT_EQ(recorder->frames().size(), 1u);
-    EXPECT_EQ(recorder->frames()[0].timestamp, 5u);
-    EXPECT_EQ(recorder->frames()[0].ttl_in, 0u);
+    EXPECT_TRUE(recorder->frames().empty());
 }
 
 TEST_F(RhdWorker, StopWhileWaitingForAFrameEnds) {
@@ -204,9 +236,12 @@ TEST_F(RhdWorker, NewStreamCountAppliesFromTheNextFrame) {
     Stderr_Capture err;
     start(2);
     push(rhd_frame_words(2, 1, 0, 0));
-    ASSERT_TRUE(recorder->wait_for(1));
+    // The worker has taken the frame up (it waits for the next preamble behind it).
+    for (int i = 0; i < 500 && worker.queue_element_count() != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     worker.set_enabled_stream_count(1);
     push(rhd_frame_words(1, 2, 0, 0));
+    push(NEXT_PREAMBLE);
     ASSERT_TRUE(recorder->wait_for(2));
     stop();
     EXPECT_EQ(without_rhd_stop_report(err.take()), "");
@@ -233,11 +268,14 @@ TEST_F(RhdWorker, MissingOrFailingListenerLosesTheFrameOnly) {
     start(0);
     push(rhd_frame_words(0, 1, 0, 0));
     push(rhd_frame_words(0, 2, 0, 0));
+    push(NEXT_PREAMBLE);
     for (int i = 0; i < 500 && throwing->calls < 2; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(throwing->calls, 2);
     throwing.reset();
-    push(rhd_frame_words(0, 3, 0, 0));
+    const auto third = rhd_frame_words(0, 3, 0, 0);
+    push(std::vector<uint16_t>(third.begin() + 4, third.end()));
+    push(NEXT_PREAMBLE);
     stop();
     EXPECT_EQ(worker.get_valid_frame_count(), 3u);
     const std::string errors = err.take();

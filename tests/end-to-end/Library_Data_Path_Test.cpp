@@ -131,7 +131,8 @@ TEST_F(LibraryDataPath, GainCorrectionIsAppliedOnTheWay) {
     const auto* packet = queue.peek_xfer_buffer_from_queue();
     ASSERT_NE(packet, nullptr);
     for (uint32_t channel = 0; channel < 384; ++channel)
-        ASSERT_EQ(packet->apData[0][channel], static_cast<int16_t>(content.ap_value(0, 0, channel) / 2))
+        ASSERT_EQ(packet->apData[0][channel],
+                  static_cast<int16_t>((content.ap_value(0, 0, channel) - 512) / 2))
             << channel;
 }
 

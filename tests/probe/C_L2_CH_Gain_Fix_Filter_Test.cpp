@@ -49,6 +49,11 @@ std::string gain_file(const std::function<std::string(int, int)>& ap,
     return text.str();
 }
 
+// A corrected sample as the host gets it: centred on mid-scale, code 512.
+int centred(uint16_t stored) {
+    return static_cast<int16_t>(static_cast<uint16_t>(stored - 512));
+}
+
 Block filled(uint16_t value) {
     Block block;
     block.fill(value);
@@ -129,20 +134,25 @@ TEST_F(GainFilter, LoadingReportsAndMapsChannelsToBankZero) {
     EXPECT_EQ(recorder->ap[0], filled(1000));
 }
 
-TEST_F(GainFilter, CorrectionTruncatesTowardZero) {
+// The factor scales the sample centred on mid-scale (code 512), so mid-scale stays where it is;
+// the product is truncated toward zero and kept offset by 512 in 16 bits.
+TEST_F(GainFilter, CorrectionScalesTheCentredSampleAndTruncatesTowardZero) {
     ASSERT_TRUE(
         load(gain_file([](int g, int) { return g == 0 ? "1.5" : "0.999"; }, [](int, int) { return "2"; })));
     Block block = filled(3);
     filter->publish_ap_ch_data(block);
-    EXPECT_EQ(recorder->ap[0][0], 4); // 4.5
+    EXPECT_EQ(centred(recorder->ap[0][0]), -763); // -509 * 1.5 = -763.5
     filter->set_channel_gains(7, 1, 0);
     block = filled(1000);
     filter->publish_ap_ch_data(block);
-    EXPECT_EQ(recorder->ap[1][7], 999);
-    EXPECT_EQ(recorder->ap[1][6], 1500);
+    EXPECT_EQ(centred(recorder->ap[1][7]), 487); // 488 * 0.999 = 487.512
+    EXPECT_EQ(centred(recorder->ap[1][6]), 732);
+    block = filled(512);
+    filter->publish_ap_ch_data(block);
+    EXPECT_EQ(recorder->ap[2][6], 512);
     block = filled(40000);
     filter->publish_lp_ch_data(block);
-    EXPECT_EQ(recorder->lfp[0][0], static_cast<uint16_t>(80000)); // low 16 bits, no saturation
+    EXPECT_EQ(recorder->lfp[0][0], static_cast<uint16_t>(512 + 39488 * 2)); // low 16 bits, no saturation
 }
 
 // Inside a batch the listener and the tables are held, yet a file loaded or a listener set
@@ -161,10 +171,10 @@ TEST_F(GainFilter, ABatchHoldsListenerAndTablesUntilEitherChanges) {
     filter->end_batch();
     ASSERT_EQ(recorder->ap.size(), 2u);
     EXPECT_EQ(recorder->ap[0], filled(10));
-    EXPECT_EQ(recorder->ap[1], filled(20));
+    EXPECT_EQ(recorder->ap[1], filled(static_cast<uint16_t>(512 - 1004))); // (10 - 512) * 2
     EXPECT_EQ(recorder->brackets, "()()");
     ASSERT_EQ(second->ap.size(), 1u);
-    EXPECT_EQ(second->ap[0], filled(20));
+    EXPECT_EQ(second->ap[0], filled(static_cast<uint16_t>(512 - 1004)));
     EXPECT_EQ(second->brackets, "()");
 }
 
@@ -178,7 +188,7 @@ TEST_F(GainFilter, BankSelectionPicksTheFactorsOfTheElectrodeRow) {
     EXPECT_EQ(filter->electrode_of_channel(5), 389);
     block = filled(10);
     filter->publish_ap_ch_data(block);
-    EXPECT_EQ(recorder->ap[1][5], 20);
+    EXPECT_EQ(centred(recorder->ap[1][5]), -1004);
     EXPECT_EQ(recorder->ap[1][4], 10);
 }
 
@@ -192,7 +202,7 @@ TEST_F(GainFilter, WindowsLineEndsLoadTheSameFactors) {
     EXPECT_FLOAT_EQ(filter->ap_factor(0, 959), 1.5f);
     Block block = filled(10);
     filter->publish_lp_ch_data(block);
-    EXPECT_EQ(recorder->lfp[0][383], 25);
+    EXPECT_EQ(centred(recorder->lfp[0][383]), -1255); // -502 * 2.5
 }
 
 TEST_F(GainFilter, FactorsKeepTheirDecimalPointInACommaDecimalLocale) {
@@ -204,8 +214,8 @@ TEST_F(GainFilter, FactorsKeepTheirDecimalPointInACommaDecimalLocale) {
     Block lfp = filled(1000);
     filter->publish_ap_ch_data(ap);
     filter->publish_lp_ch_data(lfp);
-    EXPECT_EQ(recorder->ap[0][0], 1050);
-    EXPECT_EQ(recorder->lfp[0][0], 500);
+    EXPECT_EQ(centred(recorder->ap[0][0]), 512); // 488 * 1.05
+    EXPECT_EQ(centred(recorder->lfp[0][0]), 244);
 }
 
 TEST_F(GainFilter, LfpUsesItsOwnTableAndGainIndex) {
@@ -214,7 +224,7 @@ TEST_F(GainFilter, LfpUsesItsOwnTableAndGainIndex) {
     filter->set_channel_gains(0, 0, 3);
     Block block = filled(10);
     filter->publish_lp_ch_data(block);
-    EXPECT_EQ(recorder->lfp[0][0], 40);
+    EXPECT_EQ(centred(recorder->lfp[0][0]), -2008); // -502 * 4
     EXPECT_EQ(recorder->lfp[0][1], 10);
 }
 
@@ -281,16 +291,17 @@ TEST_F(GainFilter, SettingsWithoutATableEntryPassTheSampleThrough) {
     filter->publish_ap_ch_data(block);
     EXPECT_EQ(recorder->ap[0][3], 10);
     EXPECT_EQ(recorder->ap[0][4], 10);
-    EXPECT_EQ(recorder->ap[0][5], 20);
+    EXPECT_EQ(centred(recorder->ap[0][5]), -1004);
 }
 
 TEST_F(GainFilter, HugeProductsStayDefined) {
     ASSERT_TRUE(load(gain_file([](int, int) { return "3e38"; }, [](int, int) { return "-3e38"; })));
-    Block block = filled(1000);
-    filter->publish_ap_ch_data(block);
-    filter->publish_lp_ch_data(block);
-    EXPECT_EQ(recorder->ap[0][0], 0xFFFF);  // INT32_MAX's low half
-    EXPECT_EQ(recorder->lfp[0][0], 0x0000); // INT32_MIN's low half
+    Block ap = filled(1000);
+    Block lfp = filled(1000);
+    filter->publish_ap_ch_data(ap);
+    filter->publish_lp_ch_data(lfp);
+    EXPECT_EQ(recorder->ap[0][0], 0x01FF);  // INT32_MAX + 512, low half
+    EXPECT_EQ(recorder->lfp[0][0], 0x0200); // INT32_MIN + 512, low half
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 // A host written against the published API only, as acquisition software for the probe maker's
 // library is: it declares what it calls itself (no header of this project), discovers the
-// device, identifies every port by its HardwareID records, configures every channel, and records
-// with the published trigger sequence: reader threads first, then the software trigger; to
-// stop, the readers are told to exit and the slot is armed again. Against the virtual box
-// every sample of every port is checked against the synthesized probes.
+// device, identifies every port by its HardwareID records, configures every channel, routes the
+// sync signal, and records with the published trigger sequence: reader threads first, then the
+// software trigger; to stop, the readers are told to exit and the slot is armed again. Against
+// the virtual box every sample of every port is checked against the synthesized probes, and the
+// sync signal's edges against each other and the ADC packets' TTL inputs.
 
 #include "C_Stream_Synthesizer.h"
 #include "C_Synth_Content.h"
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -33,6 +35,9 @@ typedef enum { SUCCESS = 0, FAILED = 1 } NP_ErrorCode;
 typedef enum { NPPlatform_None = 0, NPPlatform_PXI = 0x1, NPPlatform_USB = 0x2 } NPPlatformID_t;
 typedef enum { RECORDING = 0, CALIBRATION = 1, DIGITAL_TEST = 2 } probe_opmode_t;
 typedef enum { EXT_REF = 0, TIP_REF = 1, INT_REF = 2, GND_REF = 3, NONE_REF = 0xFF } channelreference_t;
+typedef enum { SM_Input_SMA = 0x01000005, SM_Input_SyncClk = 0x01000040 } switchmatrixinput_t;
+typedef enum { SM_Output_StatusBit = 0x02000003 } switchmatrixoutput_t;
+typedef enum { NP_PARAM_SYNCFREQUENCY_HZ = 4 } np_parameter_t;
 
 struct basestationID {
     NPPlatformID_t platformid;
@@ -43,6 +48,11 @@ struct firmware_Info {
     int minor;
     int build;
     char name[64];
+};
+struct PacketInfo {
+    uint32_t Timestamp;
+    uint16_t Status;
+    uint16_t payloadlength;
 };
 struct electrodePacket {
     uint32_t timestamp[12];
@@ -91,6 +101,12 @@ NP_ErrorCode readElectrodeData(int slotID, int portID, int dockID, struct electr
                                int* actualAmount, int requestedAmount);
 NP_ErrorCode getElectrodeDataFifoState(int slotID, int portID, int dockID, int* packetsavailable,
                                        int* headroom);
+NP_ErrorCode ADC_readPackets(int slotID, struct PacketInfo* pckinfo, int16_t* data, int channelcount,
+                             int packetcount, int* packetsread);
+NP_ErrorCode switchmatrix_set(int slotID, switchmatrixoutput_t output, switchmatrixinput_t inputline,
+                              bool connect);
+NP_ErrorCode switchmatrix_clear(int slotID, switchmatrixoutput_t output);
+NP_ErrorCode setParameter(np_parameter_t paramid, int value);
 
 } // namespace Neuropixels
 
@@ -113,9 +129,39 @@ constexpr const char* VIRTUAL_SPEED = "1";
 
 using Port_Checker = Selvan::MURA::synth::Synth_Packet_Checker<electrodePacket>;
 
+constexpr uint16_t SYNC = 1u << 6;
+// The ADC packets' status carries TTL inputs 17..9 in bits 15..7: the sync input, TTL input 9,
+// in bit 7.
+constexpr uint16_t ADC_SYNC_INPUT = 1u << 7;
+
+// The timestamps at which a signal rises, read sample by sample.
+struct Rising_Edges {
+    bool level = false;
+    bool seen = false;
+    uint32_t last = 0;
+    std::vector<uint32_t> at;
+    void sample(uint32_t timestamp, bool high) {
+        if (seen && high && !level)
+            at.push_back(timestamp);
+        level = high;
+        seen = true;
+        last = timestamp;
+    }
+    // The edges up to `end` (readers stop at slightly different moments).
+    std::vector<uint32_t> until(uint32_t end) const {
+        std::vector<uint32_t> kept;
+        for (uint32_t edge : at) {
+            if (edge <= end)
+                kept.push_back(edge);
+        }
+        return kept;
+    }
+};
+
 struct Port_Reader {
     std::thread thread;
     std::atomic<bool> exit{false};
+    Rising_Edges sync;
     // When the read that was under way as the host stopped returned.
     std::atomic<int64_t> released_at_ns{0};
     std::unique_ptr<Port_Checker> checker;
@@ -132,8 +178,12 @@ void read_port(int port, Port_Reader& reader) {
             reader.released_at_ns = Clock::now().time_since_epoch().count();
             break;
         }
-        for (int i = 0; i < count; ++i)
-            reader.checker->check(packets[static_cast<size_t>(i)]);
+        for (int i = 0; i < count; ++i) {
+            const electrodePacket& packet = packets[static_cast<size_t>(i)];
+            reader.checker->check(packet);
+            for (int k = 0; k < 12; ++k)
+                reader.sync.sample(packet.timestamp[k], (packet.Status[k] & SYNC) != 0);
+        }
         int available = 0, headroom = 0;
         getElectrodeDataFifoState(0, port, 0, &available, &headroom);
         std::this_thread::sleep_for(std::chrono::microseconds(400) * std::max(0, READ_SIZE - available));
@@ -141,6 +191,29 @@ void read_port(int port, Port_Reader& reader) {
     if (reader.released_at_ns == 0)
         reader.released_at_ns = Clock::now().time_since_epoch().count();
 }
+
+// The ADC packets' reader: what is there every 10 ms.
+struct Adc_Reader {
+    std::thread thread;
+    std::atomic<bool> exit{false};
+    Rising_Edges sync;
+    uint64_t packets = 0;
+    void run() {
+        std::vector<PacketInfo> info(512);
+        std::vector<int16_t> samples(512 * 12);
+        while (!exit) {
+            int count = 0;
+            ADC_readPackets(0, info.data(), samples.data(), 12, 512, &count);
+            for (int i = 0; i < count; ++i)
+                sync.sample(info[static_cast<size_t>(i)].Timestamp,
+                            (info[static_cast<size_t>(i)].Status & ADC_SYNC_INPUT) != 0);
+            packets += static_cast<uint64_t>(count);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+};
+
+enum class Routing { input, clock_2_hz, none };
 
 class PublishedHost : public ::testing::Test {
 protected:
@@ -210,19 +283,37 @@ protected:
         EXPECT_EQ(lfp, 2);
     }
 
+    void route(int slot, Routing routing) {
+        if (routing == Routing::input) {
+            ASSERT_EQ(switchmatrix_set(slot, SM_Output_StatusBit, SM_Input_SMA, true), SUCCESS);
+        } else if (routing == Routing::clock_2_hz) {
+            ASSERT_EQ(setParameter(NP_PARAM_SYNCFREQUENCY_HZ, 2), SUCCESS);
+            ASSERT_EQ(switchmatrix_set(slot, SM_Output_StatusBit, SM_Input_SyncClk, true), SUCCESS);
+        } else {
+            ASSERT_EQ(switchmatrix_clear(slot, SM_Output_StatusBit), SUCCESS);
+        }
+    }
+
     // Readers first, then the trigger; the stop: readers told to exit, then arm.
-    void record(int slot, const std::vector<int>& ports, std::array<Port_Reader, PORTS>& readers) {
+    void record(int slot, const std::vector<int>& ports, std::array<Port_Reader, PORTS>& readers,
+                Adc_Reader* adc = nullptr) {
         for (int port : ports) {
             Port_Reader& reader = readers[static_cast<size_t>(port - 1)];
-            reader.checker = std::make_unique<Port_Checker>(static_cast<uint32_t>(port - 1));
+            reader.checker = std::make_unique<Port_Checker>(static_cast<uint32_t>(port - 1), m_content);
             reader.thread = std::thread(read_port, port, std::ref(reader));
         }
+        if (adc)
+            adc->thread = std::thread([adc] { adc->run(); });
         ASSERT_EQ(setSWTrigger(slot), SUCCESS);
         std::this_thread::sleep_for(RUN_TIME);
         for (int port : ports)
             readers[static_cast<size_t>(port - 1)].exit = true;
+        if (adc)
+            adc->exit = true;
         const int64_t stopped_at = Clock::now().time_since_epoch().count();
         ASSERT_EQ(arm(slot), SUCCESS);
+        if (adc)
+            adc->thread.join();
         for (int port : ports) {
             Port_Reader& reader = readers[static_cast<size_t>(port - 1)];
             reader.thread.join();
@@ -249,15 +340,19 @@ protected:
     }
 
     Selvan::MURA::test_support::Scratch_Directory scratch;
+    Np_Content m_content = Np_Content::counter;
 
 private:
     std::filesystem::path m_previous_directory;
 };
 
+// Three runs, the sync signal routed in turn to the sync input (the virtual box's 1 Hz pulser),
+// to a 2 Hz clock of the box's own, and to nothing.
 TEST_F(PublishedHost, RecordsEveryPortOfTheVirtualBoxBitExactOverThreeTriggeredRuns) {
+    m_content = Np_Content::ramp;
     std::ofstream("MURA_NPAPI_ADAPTER_SETTINGS") << "# a host that keeps PXI base stations only\n"
                                                  << "device = virtual\nplatform = PXI\n"
-                                                 << "bsc_firmware = 1.2.7\nvirtual_content = counter\n"
+                                                 << "bsc_firmware = 1.2.7\nvirtual_content = ramp\n"
                                                  << "virtual_speed = " << VIRTUAL_SPEED << "\n";
     const int slot = discover();
     ASSERT_EQ(slot, 0);
@@ -279,21 +374,42 @@ TEST_F(PublishedHost, RecordsEveryPortOfTheVirtualBoxBitExactOverThreeTriggeredR
         configure(slot, port);
     ASSERT_EQ(arm(slot), SUCCESS);
 
-    std::array<uint64_t, PORTS> previous_end{};
-    for (int run = 0; run < 3; ++run) {
+    for (Routing routing : {Routing::input, Routing::clock_2_hz, Routing::none}) {
+        const int run = static_cast<int>(routing);
+        route(slot, routing);
         std::array<Port_Reader, PORTS> readers;
-        record(slot, ports, readers);
+        Adc_Reader adc;
+        record(slot, ports, readers, &adc);
+        uint32_t end = adc.sync.last;
+        for (int port : ports)
+            end = std::min(end, readers[static_cast<size_t>(port - 1)].sync.last);
+        const std::vector<uint32_t> edges = readers[0].sync.until(end);
         for (int port : ports) {
-            const Port_Checker& checker = *readers[static_cast<size_t>(port - 1)].checker;
-            EXPECT_EQ(checker.failure(), "") << "run " << run;
-            // A run holds a second of data: 2,500 packets.
-            EXPECT_GT(checker.packets(), 1500u) << "run " << run << " port " << port;
-            EXPECT_EQ(checker.first_super_frame() % 12, 0u);
-            if (run > 0)
-                EXPECT_GT(checker.first_super_frame(), previous_end[static_cast<size_t>(port - 1)])
-                    << "the first packet of run " << run << " belongs to the run before";
-            previous_end[static_cast<size_t>(port - 1)] = checker.last_super_frame();
+            const Port_Reader& reader = readers[static_cast<size_t>(port - 1)];
+            EXPECT_EQ(reader.checker->failure(), "") << "run " << run;
+            // A run holds two seconds of data: 5,000 packets.
+            EXPECT_GT(reader.checker->packets(), 3000u) << "run " << run << " port " << port;
+            EXPECT_EQ(reader.sync.until(end), edges)
+                << "run " << run << ": SYNC of port " << port << " and port 1";
         }
+        EXPECT_GT(adc.packets, 30000u);
+        if (routing == Routing::none) {
+            EXPECT_TRUE(edges.empty());
+            EXPECT_FALSE(readers[0].sync.level);
+            continue;
+        }
+        // 100,000 ticks a second: the pulser rises once a second, the 2 Hz clock twice.
+        const uint32_t period = routing == Routing::input ? 100000 : 50000;
+        ASSERT_GE(edges.size(), routing == Routing::input ? 1u : 3u) << "run " << run;
+        for (size_t i = 1; i < edges.size(); ++i)
+            EXPECT_EQ(edges[i] - edges[i - 1], period) << "run " << run;
+        if (routing != Routing::input)
+            continue;
+        // The ADC packets see the sync input's edges at the same moments, within a sample.
+        const std::vector<uint32_t> adc_edges = adc.sync.until(end);
+        ASSERT_EQ(adc_edges.size(), edges.size());
+        for (size_t i = 0; i < edges.size(); ++i)
+            EXPECT_LE(std::abs(static_cast<int64_t>(adc_edges[i]) - static_cast<int64_t>(edges[i])), 4);
     }
     // Some hosts close once per probe, then once more.
     for (size_t i = 0; i <= ports.size(); ++i)

@@ -31,7 +31,8 @@ const std::map<std::string, Fault_Kind> FAULT_KINDS = {{"lost-row", Fault_Kind::
                                                        {"unknown-id", Fault_Kind::unknown_stream_id},
                                                        {"bad-tag", Fault_Kind::bad_lane_tag},
                                                        {"no-sf-start", Fault_Kind::missing_super_frame_start},
-                                                       {"broken-preamble", Fault_Kind::broken_preamble}};
+                                                       {"broken-preamble", Fault_Kind::broken_preamble},
+                                                       {"lost-super-frames", Fault_Kind::lost_super_frames}};
 
 // KIND:STREAM:INDEX[:VALUE], for example lost-row:0:130 or unknown-id:4:10:9.
 Fault parse_fault(const std::string& text) {
@@ -71,9 +72,11 @@ int main(int argc, char** argv) {
     double seconds = 1.0;
     app.add_option("--seconds", seconds, "length of the recording").positive();
     std::vector<std::string> faults;
-    app.add_option("--fault", faults,
-                   "KIND:STREAM:INDEX[:VALUE]; KIND is lost-row, counter-jump, bad-marker, unknown-id, "
-                   "bad-tag, no-sf-start or broken-preamble; STREAM 0..3 NP port, 4 RHD");
+    app.add_option(
+        "--fault", faults,
+        "KIND:STREAM:INDEX[:VALUE]; KIND is lost-row, counter-jump, bad-marker, unknown-id, "
+        "bad-tag, no-sf-start, broken-preamble or lost-super-frames (VALUE of them); STREAM 0..3 NP "
+        "port, 4 RHD");
     if (const auto exit_code = app.parse(argc, argv))
         return *exit_code;
 

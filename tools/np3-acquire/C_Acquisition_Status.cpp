@@ -18,7 +18,6 @@ using namespace std::chrono;
 
 constexpr milliseconds TERMINAL_REFRESH{250};
 constexpr milliseconds PLAIN_LINE_INTERVAL{1000};
-constexpr uint64_t DROPS_PER_REPORT = 256;
 constexpr size_t DEFAULT_WIDTH = 100;
 
 std::string count_text(uint64_t count) {
@@ -67,39 +66,17 @@ void C_Acquisition_Status::count_adc_packets(int count) {
     m_adc_packets.fetch_add(static_cast<uint64_t>(count), std::memory_order_relaxed);
 }
 
-void C_Acquisition_Status::count_drop_report() {
-    if (m_acquiring)
-        m_drop_reports.fetch_add(1, std::memory_order_relaxed);
+void C_Acquisition_Status::record_lost(int port, uint64_t samples) {
+    if (port == 0)
+        m_adc_lost.store(samples, std::memory_order_relaxed);
+    else
+        m_counters[static_cast<size_t>(port - 1)].lost.store(samples, std::memory_order_relaxed);
 }
 
-void C_Acquisition_Status::record_loss_report(std::string_view text) {
-    const std::string line(text);
-    int port = 0;
-    unsigned long long dropped = 0;
-    unsigned long long super_frames = 0;
-    if (std::sscanf(line.c_str(),
-                    "Data lost on port %d : %llu packets dropped at the queue, %llu super frames dropped",
-                    &port, &dropped, &super_frames) == 3 &&
-        port >= 1 && port <= static_cast<int>(m_counters.size())) {
-        m_counters[static_cast<size_t>(port - 1)].dropped = dropped;
-        m_counters[static_cast<size_t>(port - 1)].super_frames_lost = super_frames;
-        m_exact_losses_known = true;
-    } else if (std::sscanf(line.c_str(), "ADC packets dropped at the queue : %llu", &dropped) == 1) {
-        m_adc_dropped = dropped;
-    }
-}
-
-uint64_t C_Acquisition_Status::np_packets_dropped() const {
-    uint64_t total = 0;
-    for (const auto& counters : m_counters)
-        total += counters.dropped.load();
-    return total;
-}
-
-uint64_t C_Acquisition_Status::super_frames_lost() const {
-    uint64_t total = 0;
-    for (const auto& counters : m_counters)
-        total += counters.super_frames_lost.load();
+uint64_t C_Acquisition_Status::lost() const {
+    uint64_t total = m_adc_lost.load(std::memory_order_relaxed);
+    for (int port : m_ports)
+        total += m_counters[static_cast<size_t>(port - 1)].lost.load(std::memory_order_relaxed);
     return total;
 }
 
@@ -111,11 +88,6 @@ int C_Acquisition_Status::fifo_peak(int port) const {
     return m_counters[static_cast<size_t>(port - 1)].fifo_peak.load(std::memory_order_relaxed);
 }
 
-uint64_t C_Acquisition_Status::lost_at_least() const {
-    const uint64_t reports = m_drop_reports.load(std::memory_order_relaxed);
-    return reports == 0 ? 0 : 1 + DROPS_PER_REPORT * (reports - 1);
-}
-
 double C_Acquisition_Status::elapsed_seconds() const {
     if (m_start == steady_clock::time_point{})
         return 0.0;
@@ -125,12 +97,10 @@ double C_Acquisition_Status::elapsed_seconds() const {
 void C_Acquisition_Status::start() {
     m_start = steady_clock::now();
     m_last_line = m_start;
-    m_acquiring = true;
     m_thread = std::thread([this] { run(); });
 }
 
 void C_Acquisition_Status::stop() {
-    m_acquiring = false;
     {
         std::lock_guard lock(m_mutex);
         if (m_stopping || !m_thread.joinable())
@@ -162,7 +132,7 @@ std::string C_Acquisition_Status::status_line(double seconds) {
         const int fill = counters.fifo.load(std::memory_order_relaxed) * 100 / FIFO_DEPTH;
         line += fmt::format(" | P{} {} {:.1f} MB/s fifo {}%", port, count_text(packets), rate, fill);
     }
-    line += fmt::format(" | ADC {} | lost {}", count_text(adc_packets()), lost_at_least());
+    line += fmt::format(" | ADC {} | lost {}", count_text(adc_packets()), count_text(lost()));
     return line;
 }
 

@@ -26,8 +26,20 @@ constexpr uint32_t REFERENCE_CHANNEL = 191;
 constexpr int SHANK_COLUMNS = 2;
 constexpr int SHANK_ROWS = 480;
 
-int16_t centred(int16_t adc_code) {
-    return static_cast<int16_t>(std::clamp(adc_code - C_SpikeGLX_Run::PROBE_MAX_INT, -32768, 32767));
+// The status bit that marks the first sample after a gap, and so every filler sample.
+constexpr uint16_t ERR_COUNT = 1u << 2;
+// Filler is written in blocks of this many rows.
+constexpr uint64_t FILLER_ROWS = 1024;
+
+void append_filler(C_SpikeGLX_Stream& stream, uint64_t rows, int16_t last_channel) {
+    std::vector<int16_t> filler(static_cast<size_t>(std::min(rows, FILLER_ROWS)) * stream.channels(), 0);
+    for (size_t row = 0; row < filler.size() / stream.channels(); ++row)
+        filler[(row + 1) * stream.channels() - 1] = last_channel;
+    for (uint64_t left = rows; left > 0;) {
+        const uint64_t now = std::min(left, FILLER_ROWS);
+        stream.append(filler.data(), now);
+        left -= now;
+    }
 }
 
 // SpikeGLX names a Neuropixels 1.0 reference by id: 0 external, 1 tip, 2 + bank for the
@@ -109,7 +121,8 @@ C_SpikeGLX_Run::C_SpikeGLX_Run(const fs::path& folder, const std::vector<int>& p
     std::sort(sorted.begin(), sorted.end());
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
     for (int port : sorted) {
-        Probe_Streams streams;
+        auto owned = std::make_unique<Probe_Streams>();
+        Probe_Streams& streams = *owned;
         streams.port = port;
         streams.index = static_cast<uint32_t>(m_probes.size());
         const fs::path probe_folder = m_folder / fmt::format("{}_g0_imec{}", m_run_name, streams.index);
@@ -122,7 +135,7 @@ C_SpikeGLX_Run::C_SpikeGLX_Run(const fs::path& folder, const std::vector<int>& p
             LFP_RATE);
         streams.ap_rows.resize(AP_PER_PACKET * PROBE_STREAM_CHANNELS);
         streams.lf_row.resize(PROBE_STREAM_CHANNELS);
-        m_probes.push_back(std::move(streams));
+        m_probes.push_back(std::move(owned));
     }
     fs::create_directories(m_folder);
     m_adc =
@@ -131,8 +144,8 @@ C_SpikeGLX_Run::C_SpikeGLX_Run(const fs::path& folder, const std::vector<int>& p
 
 C_SpikeGLX_Run::Probe_Streams* C_SpikeGLX_Run::streams_of(int port) {
     for (auto& streams : m_probes) {
-        if (streams.port == port)
-            return &streams;
+        if (streams->port == port)
+            return streams.get();
     }
     return nullptr;
 }
@@ -146,19 +159,43 @@ uint64_t C_SpikeGLX_Run::ap_rows(int port) const {
     return streams ? streams->ap->rows() : 0;
 }
 
+Stream_Losses C_SpikeGLX_Run::losses(int port) const {
+    const Probe_Streams* streams = streams_of(port);
+    return streams ? Stream_Losses{streams->gaps.load(), streams->missing.load()} : Stream_Losses{};
+}
+
+// A gap in a probe's data is a whole number of packets (the library delivers whole LFP cycles):
+// as many LF rows go missing as twelves of AP rows.
+void C_SpikeGLX_Run::fill_probe_gap(Probe_Streams& streams, uint64_t samples) {
+    append_filler(*streams.ap, samples, static_cast<int16_t>(ERR_COUNT));
+    append_filler(*streams.lf, samples / AP_PER_PACKET, static_cast<int16_t>(ERR_COUNT));
+    streams.gaps.fetch_add(1, std::memory_order_relaxed);
+    streams.missing.fetch_add(samples, std::memory_order_relaxed);
+}
+
+// The samples are written as they come; a gap before a sample is filled first.
 void C_SpikeGLX_Run::add_packet(int port, const electrodePacket& packet) {
     Probe_Streams* streams = streams_of(port);
     if (streams == nullptr)
         return;
     int16_t* row = streams->ap_rows.data();
-    for (uint32_t sample = 0; sample < AP_PER_PACKET; ++sample, row += PROBE_STREAM_CHANNELS) {
-        for (uint32_t channel = 0; channel < CHANNELS; ++channel)
-            row[channel] = centred(packet.apData[sample][channel]);
+    uint32_t rows = 0;
+    for (uint32_t sample = 0; sample < AP_PER_PACKET; ++sample) {
+        const uint64_t missing = streams->clock.advance(packet.timestamp[sample]);
+        if (missing > 0) {
+            streams->ap->append(streams->ap_rows.data(), rows);
+            row = streams->ap_rows.data();
+            rows = 0;
+            fill_probe_gap(*streams, missing);
+        }
+        std::copy_n(packet.apData[sample], CHANNELS, row);
         row[CHANNELS] = static_cast<int16_t>(packet.Status[sample]);
+        streams->error_flags += (packet.Status[sample] & ERR_COUNT) != 0;
+        row += PROBE_STREAM_CHANNELS;
+        ++rows;
     }
-    streams->ap->append(streams->ap_rows.data(), AP_PER_PACKET);
-    for (uint32_t channel = 0; channel < CHANNELS; ++channel)
-        streams->lf_row[channel] = centred(packet.lfpData[channel]);
+    streams->ap->append(streams->ap_rows.data(), rows);
+    std::copy_n(packet.lfpData, CHANNELS, streams->lf_row.data());
     // The LF sample shares its time with the packet's first AP sample.
     streams->lf_row[CHANNELS] = static_cast<int16_t>(packet.Status[0]);
     streams->lf->append(streams->lf_row.data(), 1);
@@ -167,15 +204,46 @@ void C_SpikeGLX_Run::add_packet(int port, const electrodePacket& packet) {
 void C_SpikeGLX_Run::add_adc_packets(const Neuropixels::PacketInfo* info, const int16_t* samples, int count) {
     m_adc_rows.resize(static_cast<size_t>(count) * ADC_STREAM_CHANNELS);
     int16_t* row = m_adc_rows.data();
-    for (int packet = 0; packet < count; ++packet, row += ADC_STREAM_CHANNELS) {
+    uint64_t rows = 0;
+    for (int packet = 0; packet < count; ++packet) {
+        const uint64_t missing = m_adc_clock.advance(info[packet].Timestamp);
+        if (missing > 0) {
+            m_adc->append(m_adc_rows.data(), rows);
+            row = m_adc_rows.data();
+            rows = 0;
+            append_filler(*m_adc, missing, 0);
+            m_adc_gaps.fetch_add(1, std::memory_order_relaxed);
+            m_adc_missing.fetch_add(missing, std::memory_order_relaxed);
+        }
         std::copy_n(samples + static_cast<size_t>(packet) * ADC_SAMPLES, ADC_SAMPLES, row);
         row[ADC_SAMPLES] = static_cast<int16_t>(info[packet].Status);
+        row += ADC_STREAM_CHANNELS;
+        ++rows;
     }
-    m_adc->append(m_adc_rows.data(), static_cast<uint64_t>(count));
+    m_adc->append(m_adc_rows.data(), rows);
 }
 
-C_SpikeGLX_Stream::Meta C_SpikeGLX_Run::probe_meta(const Probe_Record& probe, bool ap,
-                                                   const std::string& create_time) const {
+namespace {
+
+// SpikeGLX's sync source index: 0 none, 1 an external pulser on the sync input, 3 and up the
+// imec slot's own generator (slot 0 here).
+int sync_source_index(const Sync_Record& sync) {
+    switch (sync.source) {
+    case Sync_Record::Source::input:
+        return 1;
+    case Sync_Record::Source::clock:
+        return 3;
+    case Sync_Record::Source::none:
+        break;
+    }
+    return 0;
+}
+
+} // namespace
+
+C_SpikeGLX_Stream::Meta C_SpikeGLX_Run::probe_meta(const Probe_Record& probe, const Probe_Streams& streams,
+                                                   bool ap, const std::string& create_time,
+                                                   const Sync_Record& sync) const {
     C_SpikeGLX_Stream::Meta meta;
     meta["typeThis"] = "imec";
     meta["appVersion"] = "np3-acquire " NP3_VERSION;
@@ -196,13 +264,20 @@ C_SpikeGLX_Stream::Meta C_SpikeGLX_Run::probe_meta(const Probe_Record& probe, bo
     meta["snsSaveChanSubset"] = ap ? fmt::format("0:{},{}", CHANNELS - 1, SYNC_CHANNEL)
                                    : fmt::format("{}:{},{}", LF_FIRST, LF_FIRST + CHANNELS - 1, SYNC_CHANNEL);
     meta["imRoFile"] = "";
+    meta["syncSourceIdx"] = fmt::format("{}", sync_source_index(sync));
+    meta["syncSourcePeriod"] = fmt::format("{}", sync.period_seconds);
+    meta["syncImInputSlot"] = "0";
+    // Error flags counted in the probe's status words: IS, CT (ERR_COUNT), SR, LK, PP, SY.
+    meta[fmt::format("imErrFlags{}_IS_CT_SR_LK_PP_SY", streams.index)] =
+        fmt::format("0 {} 0 0 0 0", streams.error_flags);
     meta["~imroTbl"] = imro_table(probe);
     meta["~snsChanMap"] = channel_map(ap);
     meta["~snsShankMap"] = shank_map(probe);
     return meta;
 }
 
-C_SpikeGLX_Stream::Meta C_SpikeGLX_Run::adc_meta(const std::string& create_time) const {
+C_SpikeGLX_Stream::Meta C_SpikeGLX_Run::adc_meta(const std::string& create_time,
+                                                 const Sync_Record& sync) const {
     C_SpikeGLX_Stream::Meta meta;
     meta["typeThis"] = "nidq";
     meta["appVersion"] = "np3-acquire " NP3_VERSION;
@@ -218,6 +293,12 @@ C_SpikeGLX_Stream::Meta C_SpikeGLX_Run::adc_meta(const std::string& create_time)
     meta["acqMnMaXaDw"] = fmt::format("0,0,{},1", ADC_SAMPLES);
     meta["snsMnMaXaDw"] = fmt::format("0,0,{},1", ADC_SAMPLES);
     meta["snsSaveChanSubset"] = fmt::format("0:{}", ADC_SAMPLES);
+    meta["syncSourceIdx"] = fmt::format("{}", sync_source_index(sync));
+    meta["syncSourcePeriod"] = fmt::format("{}", sync.period_seconds);
+    // The sync input reaches the digital word XD0 as one of its bits.
+    meta["syncNiChanType"] = "0";
+    meta["syncNiChan"] = fmt::format("{}", sync.ni_bit);
+    meta["syncNiThresh"] = "1.1";
     std::string map = fmt::format("(0,0,0,{},1)", ADC_SAMPLES);
     for (uint32_t channel = 0; channel < ADC_SAMPLES; ++channel)
         map += fmt::format("(XA{};{}:{})", channel, channel, channel);
@@ -225,18 +306,20 @@ C_SpikeGLX_Stream::Meta C_SpikeGLX_Run::adc_meta(const std::string& create_time)
     return meta;
 }
 
-void C_SpikeGLX_Run::finish(const std::vector<Probe_Record>& probes, const std::string& create_time) {
-    for (auto& streams : m_probes) {
+void C_SpikeGLX_Run::finish(const std::vector<Probe_Record>& probes, const std::string& create_time,
+                            const Sync_Record& sync) {
+    for (auto& owned : m_probes) {
+        Probe_Streams& streams = *owned;
         Probe_Record record;
         record.port = streams.port;
         for (const auto& probe : probes) {
             if (probe.port == streams.port)
                 record = probe;
         }
-        streams.ap->finish(probe_meta(record, true, create_time));
-        streams.lf->finish(probe_meta(record, false, create_time));
+        streams.ap->finish(probe_meta(record, streams, true, create_time, sync));
+        streams.lf->finish(probe_meta(record, streams, false, create_time, sync));
     }
-    m_adc->finish(adc_meta(create_time));
+    m_adc->finish(adc_meta(create_time, sync));
 }
 
 } // namespace Selvan::MURA::acquire

@@ -142,6 +142,21 @@ void wait_for_stop(const Host_Options& options) {
     }
 }
 
+// With the published calls hosts make: the switch matrix for the input and the clock, the
+// clock's frequency as a parameter.
+bool route_sync(const Host_Options& options, Step_Runner& step) {
+    switch (options.sync) {
+    case Sync_Routing::input:
+        return step("switchmatrix_set", switchmatrix_set(SLOT, SM_Output_StatusBit, SM_Input_SMA, true));
+    case Sync_Routing::clock:
+        return step("setParameter", setParameter(NP_PARAM_SYNCFREQUENCY_HZ, options.sync_clock_hz)) &&
+               step("switchmatrix_set", switchmatrix_set(SLOT, SM_Output_StatusBit, SM_Input_SyncClk, true));
+    case Sync_Routing::none:
+        break;
+    }
+    return step("switchmatrix_clear", switchmatrix_clear(SLOT, SM_Output_StatusBit));
+}
+
 } // namespace
 
 Host_Result run_host_sequence(const Host_Options& options) {
@@ -161,9 +176,8 @@ Host_Result run_host_sequence(const Host_Options& options) {
             return result;
         }
     }
-    if (!step("setSWTrigger", setSWTrigger(SLOT)) || !step("arm", arm(SLOT)) ||
-        !step("start_acquisition",
-              start_acquisition(SLOT, options.ports.empty() ? 1 : options.ports.front()))) {
+    // The published trigger sequence: arm, then the software trigger starts acquisition.
+    if (!route_sync(options, step) || !step("arm", arm(SLOT)) || !step("setSWTrigger", setSWTrigger(SLOT))) {
         closeBS(SLOT);
         return result;
     }
@@ -186,7 +200,8 @@ Host_Result run_host_sequence(const Host_Options& options) {
     if (options.on_stopping)
         options.on_stopping();
     stopping = true;
-    step("stop_acquisition", stop_acquisition(SLOT, options.ports.empty() ? 1 : options.ports.front()));
+    // Arming again stops acquisition and releases the readers.
+    step("arm", arm(SLOT));
     for (auto& reader : readers)
         reader.join();
     adc_reader.join();

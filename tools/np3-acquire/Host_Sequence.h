@@ -27,8 +27,14 @@ struct Channel_Settings {
     bool disable_high_pass = false;
 };
 
+// What the host routes into the SYNC bit of every electrode sample: the box's sync input (a
+// pulser wired to it), a square wave of the box's own (`sync_clock_hz`), or nothing.
+enum class Sync_Routing { input, clock, none };
+
 struct Host_Options {
     std::vector<int> ports{1, 2, 3, 4};
+    Sync_Routing sync = Sync_Routing::input;
+    int sync_clock_hz = 1;
     Channel_Settings channels;
     std::string adc_calibration_file;  // empty: the probe keeps its default table
     std::string gain_calibration_file; // empty: no gain correction

@@ -7,7 +7,10 @@
 // By default it needs no hardware: in a scratch working directory it writes the simulation
 // marker and a synthesized recording of four probes. --virtual asks the library for its
 // virtual box (the box model shipped as a module; --box-model says the same), --hardware runs in
-// the current directory on the real box.
+// the current directory on the real box. It runs as a host written for the published API does:
+// it routes the sync signal with the switch matrix, starts with arm and the software trigger and
+// stops with arm, and places every sample by its packet's timestamp, so that a gap in the data
+// stays a gap in the files.
 
 #include "C_Acquisition_Status.h"
 #include "C_Console_Redirect.h"
@@ -50,7 +53,6 @@ namespace fs = std::filesystem;
 
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
-constexpr const char* OVERFLOW_REPORT = "MT_NP_PXI_Queue overflow";
 // The simulation replays a recording synthesized beforehand into the scratch folder (about
 // 125 MB per second of four probes); longer runs belong to the virtual box, which synthesizes
 // as it streams.
@@ -65,10 +67,12 @@ struct Options {
     bool box_model = false;
     bool plot = false;
     std::string output;
+    std::string recording; // simulation: replay this recording instead of synthesizing one
     std::vector<int> ports{1, 2, 3, 4};
     synth::Np_Content signal = synth::Np_Content::neural;
     int ap_gain = 500;
     int lf_gain = 250;
+    host::Sync_Routing sync = host::Sync_Routing::input;
     int verbosity = logging::Verbosity_INFO;
 
     Box box() const {
@@ -104,7 +108,13 @@ synth::Synth_Settings synth_settings(const Options& options) {
     return settings;
 }
 
+// The simulation marker names the recording to replay: a given one (by its absolute path), or
+// one synthesized here.
 void write_simulation_recording(const Options& options) {
+    if (!options.recording.empty()) {
+        std::ofstream("MURA_NPAPI_ADAPTER_SIM") << options.recording << "\n";
+        return;
+    }
     synth::C_Stream_Synthesizer synthesizer(synth_settings(options));
     std::ofstream file("recording.bin", std::ios::binary);
     // Some more than asked for: a replay ends at the last whole mebibyte of the file.
@@ -169,11 +179,24 @@ std::vector<acquire::Probe_Record> probe_records(const Options& options,
     return records;
 }
 
+acquire::Sync_Record sync_record(const Options& options) {
+    acquire::Sync_Record sync;
+    if (options.sync == host::Sync_Routing::input)
+        sync.source = acquire::Sync_Record::Source::input;
+    else if (options.sync == host::Sync_Routing::clock)
+        sync.source = acquire::Sync_Record::Source::clock;
+    return sync;
+}
+
+std::string losses_text(const acquire::Stream_Losses& losses, double rate) {
+    return fmt::format("{} gaps, {:.3f} s", losses.gaps, static_cast<double>(losses.samples) / rate);
+}
+
 void print_summary(std::FILE* out, const Options& options, const host::Host_Result& result,
                    const C_Acquisition_Status& status, const C_SpikeGLX_Run& run) {
     const double seconds = result.seconds > 0 ? result.seconds : status.elapsed_seconds();
-    fmt::print(out, "\n{:>4}  {:>5}  {:<16} {:>12}  {:<10} {:>9} {:>9} {:>7} {:>10}\n", "port", "imec",
-               "probe", "serial", "headstage", "packets", "data (s)", "MB/s", "FIFO peak");
+    fmt::print(out, "\n{:>4}  {:>5}  {:<16} {:>12}  {:<10} {:>9} {:>9} {:>7} {:>10}  {}\n", "port", "imec",
+               "probe", "serial", "headstage", "packets", "data (s)", "MB/s", "FIFO peak", "lost");
     int imec = 0;
     std::vector<int> ports = options.ports;
     std::sort(ports.begin(), ports.end());
@@ -182,26 +205,15 @@ void print_summary(std::FILE* out, const Options& options, const host::Host_Resu
         const uint64_t packets = status.packets(port);
         const double rate =
             seconds > 0 ? static_cast<double>(packets) * sizeof(electrodePacket) / seconds / 1e6 : 0;
-        fmt::print(out, "{:>4}  {:>5}  {:<16} {:>12}  {:<10} {:>9} {:>9.2f} {:>7.1f} {:>6}/{}\n", port,
-                   imec++, identity.probe_part_number, identity.probe_serial_number,
-                   identity.headstage_part_number, packets,
-                   static_cast<double>(run.ap_rows(port)) / C_SpikeGLX_Run::AP_RATE, rate,
-                   status.fifo_peak(port), C_Acquisition_Status::FIFO_DEPTH);
-    }
-    fmt::print(out, "ADC packets: {} ({:.2f} s)\n", status.adc_packets(),
-               static_cast<double>(status.adc_packets()) / C_SpikeGLX_Run::ADC_RATE);
-    if (status.exact_losses_known()) {
-        const uint64_t dropped = status.np_packets_dropped() + status.adc_packets_dropped();
         fmt::print(
-            out, "packets lost: {} (electrode {}, ADC {} dropped at full queues); super frames lost: {}\n",
-            dropped, status.np_packets_dropped(), status.adc_packets_dropped(), status.super_frames_lost());
-        return;
+            out, "{:>4}  {:>5}  {:<16} {:>12}  {:<10} {:>9} {:>9.2f} {:>7.1f} {:>6}/{}  {}\n", port, imec++,
+            identity.probe_part_number, identity.probe_serial_number, identity.headstage_part_number, packets,
+            static_cast<double>(run.ap_rows(port)) / C_SpikeGLX_Run::AP_RATE, rate, status.fifo_peak(port),
+            C_Acquisition_Status::FIFO_DEPTH, losses_text(run.losses(port), C_SpikeGLX_Run::AP_RATE));
     }
-    const uint64_t lost = status.lost_at_least();
-    if (lost == 0)
-        fmt::print(out, "packets lost: none reported by the library\n");
-    else
-        fmt::print(out, "packets lost: at least {} (the library reports one drop in 256)\n", lost);
+    fmt::print(out, "ADC packets: {} ({:.2f} s), lost: {}\n", status.adc_packets(),
+               static_cast<double>(status.adc_packets()) / C_SpikeGLX_Run::ADC_RATE,
+               losses_text(run.adc_losses(), C_SpikeGLX_Run::ADC_RATE));
 }
 
 #if !defined(_WIN32)
@@ -268,15 +280,6 @@ int run(const Options& options) {
     logging::set_console_verbosity(options.verbosity);
 
     C_Acquisition_Status status(options.ports, out, console.out_is_terminal());
-    logging::add_callback(
-        "np3-acquire drops",
-        [&status](int, std::string_view text) {
-            if (text == OVERFLOW_REPORT)
-                status.count_drop_report();
-            else
-                status.record_loss_report(text);
-        },
-        logging::Verbosity_INFO);
 
     Working_Directory working_directory(options.box());
     std::signal(SIGINT, on_interrupt);
@@ -286,8 +289,11 @@ int run(const Options& options) {
                        "simulation: the recording holds {:.0f} s, data stop after it (--virtual streams "
                        "without end)\n",
                        LONGEST_SIMULATION_SECONDS);
-        fmt::print(out, "simulation: synthesizing {:.1f} s of four probes\n",
-                   std::min(options.seconds, LONGEST_SIMULATION_SECONDS));
+        if (options.recording.empty())
+            fmt::print(out, "simulation: synthesizing {:.1f} s of four probes\n",
+                       std::min(options.seconds, LONGEST_SIMULATION_SECONDS));
+        else
+            fmt::print(out, "simulation: replaying {}\n", options.recording);
         std::fflush(out);
         write_simulation_recording(options);
     } else if (options.box() == Box::virtual_box) {
@@ -296,6 +302,7 @@ int run(const Options& options) {
 
     host::Host_Options host_options;
     host_options.ports = options.ports;
+    host_options.sync = options.sync;
     host_options.channels.ap_gain = *acquire::np1_gain_index(options.ap_gain);
     host_options.channels.lfp_gain = *acquire::np1_gain_index(options.lf_gain);
     host_options.read_back_gains = true;
@@ -304,6 +311,7 @@ int run(const Options& options) {
     host_options.on_packet = [&](int port, const electrodePacket& packet) {
         spikeglx.add_packet(port, packet);
         status.count_packet(port);
+        status.record_lost(port, spikeglx.losses(port).samples);
     };
     host_options.on_fifo_state = [&](int port, int available, int) {
         status.record_fifo_state(port, available);
@@ -312,6 +320,7 @@ int run(const Options& options) {
                                       int count) {
         spikeglx.add_adc_packets(info, samples, count);
         status.count_adc_packets(count);
+        status.record_lost(0, spikeglx.adc_losses().samples);
     };
     host_options.on_started = [&] { status.start(); };
     host_options.on_stopping = [&] { status.stop(); };
@@ -323,8 +332,7 @@ int run(const Options& options) {
     const host::Host_Result result = host::run_host_sequence(host_options);
     status.stop();
     std::signal(SIGINT, SIG_DFL);
-    spikeglx.finish(probe_records(options, host_options, result), local_time_text());
-    logging::remove_callback("np3-acquire drops");
+    spikeglx.finish(probe_records(options, host_options, result), local_time_text(), sync_record(options));
 
     if (g_stop_requested)
         fmt::print(out, "stopped by Ctrl-C after {:.1f} s\n", result.seconds);
@@ -368,7 +376,8 @@ int main(int argc, char** argv) {
     const auto hardware =
         app.add_flag("--hardware", options.hardware,
                      "run in the current directory without the simulation marker (the real box)");
-    app.add_flag("--virtual", options.virtual_box, "use the library's virtual box").excludes(hardware);
+    const auto virtual_box =
+        app.add_flag("--virtual", options.virtual_box, "use the library's virtual box").excludes(hardware);
     app.add_flag("--box-model", options.box_model,
                  "the same as --virtual (the box model, shipped as a module)");
     int signal = static_cast<int>(options.signal);
@@ -377,12 +386,30 @@ int main(int argc, char** argv) {
     app.add_option("--ap-gain", options.ap_gain, "AP gain of every channel").check(gain_check);
     app.add_option("--lf-gain", options.lf_gain, "LF gain of every channel").check(gain_check);
     app.add_flag("--plot", options.plot, "draw the run with scripts/plot-run at the end");
+    const auto recording =
+        app.add_option("--recording", options.recording,
+                       "simulation: replay this recording of the box's stream (mura-synth, a raw capture)")
+            .check([](const std::string& path) {
+                return std::ifstream(path, std::ios::binary) ? std::string() : "cannot read " + path;
+            })
+            .excludes(hardware)
+            .excludes(virtual_box);
+    int sync = static_cast<int>(options.sync);
+    app.add_option(
+           "--sync", sync,
+           "what the probes' sync bit carries: the box's sync input, a 1 Hz clock of its own, or none")
+        .one_of_mapped({{"input", static_cast<int>(host::Sync_Routing::input)},
+                        {"clock", static_cast<int>(host::Sync_Routing::clock)},
+                        {"none", static_cast<int>(host::Sync_Routing::none)}});
     app.add_option("-v,--verbosity", options.verbosity,
                    "library log lines up to this verbosity in np3_bridge.log")
         .range(-2, 9);
     if (const auto exit_code = app.parse(argc, argv))
         return *exit_code;
     options.signal = static_cast<synth::Np_Content>(signal);
+    options.sync = static_cast<host::Sync_Routing>(sync);
+    if (!options.recording.empty())
+        options.recording = fs::absolute(options.recording).string();
     std::sort(options.ports.begin(), options.ports.end());
     options.ports.erase(std::unique(options.ports.begin(), options.ports.end()), options.ports.end());
     try {

@@ -19,6 +19,8 @@ public:
         std::string recording; // empty: the synthesizer
         double speed = 1.0;
         std::string content = "neural";
+        double sync_hz = 1.0; // the pulser on its sync input; 0: none
+        int sync_line = 9;    // the TTL input that is its sync input
     };
 
     // A controller of the virtual box with its register modules, or null after an ERROR line.

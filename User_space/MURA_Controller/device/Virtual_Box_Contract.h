@@ -21,6 +21,10 @@ struct MURA_Virtual_Box_Options {
     double speed;
     // What the synthesized probes send: "neural" (null or empty), "counter", "ramp" or "sine".
     const char* content;
+    // The square wave a sync pulser drives into the box's sync input (0: none), and the TTL
+    // input that is the sync input.
+    double sync_hz;
+    int sync_line;
 };
 
 // A new controller of the process's one virtual box (made on the first call; later calls

@@ -181,6 +181,8 @@ public:
     demux::Async_NP_And_RHD_Demux& get_demux() { return m_streaming.get_demux(); }
     // Super frames of an NP port (0..3) dropped because rows of them were lost on the way.
     uint64_t get_super_frames_lost(uint32_t port) const { return m_streaming.get_super_frames_lost(port); }
+    // See C_Streaming_Control::set_raw_capture.
+    bool set_raw_capture(const std::string& path) { return m_streaming.set_raw_capture(path); }
     // The streaming control the streaming operations above forward to.
     C_Streaming_Control& streaming() { return m_streaming; }
 

@@ -169,7 +169,7 @@ void C_L2_CH_Gain_Fix_Filter::build_channel_factors(Channel_Factors& out, const 
         const uint16_t electrode = m_electrode_of_channel[channel].load(std::memory_order_relaxed);
         const bool known = gain < GAIN_COUNT && electrode < ELECTRODE_COUNT;
         out[channel] = known ? factors[gain][electrode] : 1.0f;
-        // A sample is at most 65,535: with |factor| <= 32,768 every product fits an int32.
+        // A centred sample is within +-65,535: with |factor| <= 32,768 every product fits an int32.
         m_built.products_fit_int32 = m_built.products_fit_int32 && std::fabs(out[channel]) <= 32768.0f;
     }
 }
@@ -183,17 +183,25 @@ void C_L2_CH_Gain_Fix_Filter::rebuild_factors(std::shared_ptr<const Gain_Tables>
     m_built.settings_generation = generation;
 }
 
-// The product is truncated toward zero to an int32 and its low 16 bits kept, as before.
+// The factor scales the signal, not the ADC's mid-scale: it multiplies the sample centred on
+// code 512, the product is truncated toward zero to an int32, and the block keeps it offset by
+// 512 again in its low 16 bits (the electrode converter centres it back, whatever its sign).
+// (Added as unsigned numbers, which wrap where a signed sum could overflow.)
 NP3_VECTOR_CLONES void C_L2_CH_Gain_Fix_Filter::correct(Block& block, const Channel_Factors& factors) const {
+    constexpr int32_t MID_SCALE = 512;
     if (m_built.products_fit_int32) {
-        for (uint32_t channel = 0; channel < CHANNEL_COUNT; ++channel)
-            block[channel] = static_cast<uint16_t>(
-                static_cast<int32_t>(static_cast<float>(block[channel]) * factors[channel]));
+        for (uint32_t channel = 0; channel < CHANNEL_COUNT; ++channel) {
+            const auto product =
+                static_cast<int32_t>(static_cast<float>(block[channel] - MID_SCALE) * factors[channel]);
+            block[channel] = static_cast<uint16_t>(static_cast<uint32_t>(product) + MID_SCALE);
+        }
         return;
     }
-    for (uint32_t channel = 0; channel < CHANNEL_COUNT; ++channel)
-        block[channel] =
-            static_cast<uint16_t>(truncate_to_int32(static_cast<float>(block[channel]) * factors[channel]));
+    for (uint32_t channel = 0; channel < CHANNEL_COUNT; ++channel) {
+        const int32_t product =
+            truncate_to_int32(static_cast<float>(block[channel] - MID_SCALE) * factors[channel]);
+        block[channel] = static_cast<uint16_t>(static_cast<uint32_t>(product) + MID_SCALE);
+    }
 }
 
 const C_L2_CH_Gain_Fix_Filter::Block_Targets& C_L2_CH_Gain_Fix_Filter::targets_for_block() {
@@ -239,6 +247,7 @@ void C_L2_CH_Gain_Fix_Filter::correct_and_pass_on(Block& block, bool ap) {
             rebuild_factors(targets.tables, generation);
         correct(block, ap ? m_built.ap : m_built.lfp);
     }
+    targets.listener->set_super_frame(m_super_frame);
     if (ap)
         targets.listener->publish_ap_ch_data(block);
     else

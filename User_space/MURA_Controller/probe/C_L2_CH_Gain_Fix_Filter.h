@@ -41,6 +41,7 @@ public:
     void set_downstream_listener(std::weak_ptr<demux::I_L2_Demux_CH_Results> listener);
     std::weak_ptr<demux::I_L2_Demux_CH_Results> get_downstream_listener() const;
 
+    void set_super_frame(uint64_t super_frame) override { m_super_frame = super_frame; }
     void publish_ap_ch_data(Block& block) override;
     void publish_lp_ch_data(Block& block) override;
     // Inside a batch the downstream listener and the tables are looked up once and held (a new
@@ -104,6 +105,7 @@ private:
     uint64_t m_held_generation = 0;
     bool m_targets_held = false;
     bool m_in_batch = false;
+    uint64_t m_super_frame = 0; // of the next block, passed on with it
 };
 
 } // namespace Selvan::MURA

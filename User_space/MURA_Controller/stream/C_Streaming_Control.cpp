@@ -283,6 +283,7 @@ uint32_t C_Streaming_Control::pump_in_place() {
     if (!m_reading_buffer)
         m_reading_buffer = m_demux->acquire_transfer_buffer();
     const uint32_t count = read_from_device(m_reading_buffer->data);
+    capture(m_reading_buffer->data, count);
     const uint32_t whole = count / ROW_BYTES * ROW_BYTES;
     m_partial_row_length = count - whole;
     std::memcpy(m_partial_row.data(), m_reading_buffer->data + whole, m_partial_row_length);
@@ -300,6 +301,7 @@ bool C_Streaming_Control::pump_hw_data_to_demux() {
             count = pump_in_place();
         } else {
             count = read_from_device(m_page_aligned_recv_buffer.get());
+            capture(m_page_aligned_recv_buffer.get(), count);
             if (count > 0)
                 push_behind_partial_row(m_page_aligned_recv_buffer.get(), count);
         }
@@ -311,6 +313,25 @@ bool C_Streaming_Control::pump_hw_data_to_demux() {
         m_error_level = ERROR_LEVEL_PUMP_FAILED;
         return false;
     }
+}
+
+// Set before streaming starts; the pump thread alone writes.
+bool C_Streaming_Control::set_raw_capture(const std::string& path) {
+    m_raw_capture.close();
+    if (path.empty())
+        return true;
+    m_raw_capture.open(path, std::ios::binary | std::ios::trunc);
+    if (!m_raw_capture) {
+        logging::error("The raw capture file %s cannot be opened", path);
+        return false;
+    }
+    logging::info("The box's stream is captured to %s", path);
+    return true;
+}
+
+void C_Streaming_Control::capture(const uint8_t* bytes, uint32_t count) {
+    if (m_raw_capture.is_open() && count > 0)
+        m_raw_capture.write(reinterpret_cast<const char*>(bytes), count);
 }
 
 bool C_Streaming_Control::pump_sim_data_to_demux() {

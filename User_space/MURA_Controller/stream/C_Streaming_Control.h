@@ -112,8 +112,13 @@ public:
     // Super frames of the port the demultiplexer dropped after lost rows, over every data path
     // this object has run.
     uint64_t get_super_frames_lost(uint32_t port) const;
+    // Every byte the box's stream delivers from now on is also written to this file (truncated
+    // first), for looking at what the box sent; an empty path stops the capture. Returns false
+    // when the file cannot be opened.
+    bool set_raw_capture(const std::string& path);
 
 private:
+    void capture(const uint8_t* bytes, uint32_t count);
     bool pump_hw_data_to_demux();
     bool pump_sim_data_to_demux();
     void start_main_demux_thread();
@@ -146,6 +151,7 @@ private:
     uint32_t m_read_issue_counter = 0;
     std::ifstream m_sim_file;
     std::string m_sim_path;
+    std::ofstream m_raw_capture;
     bool m_prepared_for_streaming = false;
     std::atomic<bool> m_sim_paused{false};
     std::array<std::shared_ptr<C_L2_CH_Gain_Fix_Filter>, NP_PORT_COUNT> m_gain_filters;

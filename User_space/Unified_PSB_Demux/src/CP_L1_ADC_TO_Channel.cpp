@@ -42,11 +42,11 @@ bool CP_L1_ADC_TO_Channel::publish_psb_frame(const uint8_t* rows) {
 
 void CP_L1_ADC_TO_Channel::place(const ADC_Frame& adc, uint64_t position) {
     const uint32_t frame_in_super_frame = static_cast<uint32_t>(position % FRAMES_PER_SUPER_FRAME);
-    const uint32_t slot = slot_of(frame_in_super_frame, position / FRAMES_PER_SUPER_FRAME);
-    if (frame_in_super_frame == 0)
-        place_lfp_frame(adc, slot);
-    else
-        place_ap_frame(adc, slot);
+    const uint64_t super_frame = position / FRAMES_PER_SUPER_FRAME;
+    const uint32_t slot = slot_of(frame_in_super_frame, super_frame);
+    const bool lfp = frame_in_super_frame == 0;
+    scatter_frame(adc, slot, lfp ? m_lfp_block : m_ap_block);
+    slot_filled(super_frame, slot, lfp);
 }
 
 // A super frame whose 13 counters run on from the last frame, with no roll-over inside it and
@@ -73,8 +73,8 @@ bool CP_L1_ADC_TO_Channel::publish_psb_super_frame(const uint8_t* frames) {
         m_prev_two_part_counter = first + f;
         m_prev_counter_high_word = static_cast<uint16_t>((first + f) >> 10);
         m_prev_dw_counter = extended_first + f;
-        place_rows(frames + f * FRAME_BYTES, slot_of(frame_in_super_frame, super_frame_number),
-                   frame_in_super_frame == 0);
+        place_rows(frames + f * FRAME_BYTES, super_frame_number,
+                   slot_of(frame_in_super_frame, super_frame_number), frame_in_super_frame == 0);
         ++m_published_frame_count;
         if (++frame_in_super_frame == FRAMES_PER_SUPER_FRAME) {
             frame_in_super_frame = 0;
@@ -91,13 +91,13 @@ uint32_t CP_L1_ADC_TO_Channel::extended_counter(uint32_t two_part_counter) const
 
 void CP_L1_ADC_TO_Channel::place_from_rows(const uint8_t* rows, uint64_t position) {
     const uint32_t frame_in_super_frame = static_cast<uint32_t>(position % FRAMES_PER_SUPER_FRAME);
-    place_rows(rows, slot_of(frame_in_super_frame, position / FRAMES_PER_SUPER_FRAME),
-               frame_in_super_frame == 0);
+    const uint64_t super_frame = position / FRAMES_PER_SUPER_FRAME;
+    place_rows(rows, super_frame, slot_of(frame_in_super_frame, super_frame), frame_in_super_frame == 0);
 }
 
 // The frame's 32 samples go from the rows straight to their channels: sample s is word
 // 7 (s mod 5) + s / 5, and goes to channel_of(slot, s).
-void CP_L1_ADC_TO_Channel::place_rows(const uint8_t* rows, uint32_t slot, bool lfp) {
+void CP_L1_ADC_TO_Channel::place_rows(const uint8_t* rows, uint64_t super_frame, uint32_t slot, bool lfp) {
     static constexpr auto word_of_sample = [] {
         std::array<uint8_t, SAMPLES_PER_FRAME> words{};
         for (uint32_t sample = 0; sample < SAMPLES_PER_FRAME; ++sample)
@@ -109,8 +109,28 @@ void CP_L1_ADC_TO_Channel::place_rows(const uint8_t* rows, uint32_t slot, bool l
         pair[24 * k] = read_word(rows + 2 * word_of_sample[2 * k]) & SAMPLE_MASK;
         pair[24 * k + 1] = read_word(rows + 2 * word_of_sample[2 * k + 1]) & SAMPLE_MASK;
     }
-    if (slot == SLOTS - 1)
-        publish_block(!lfp);
+    slot_filled(super_frame, slot, lfp);
+}
+
+// An AP block's slots come from one super frame, an LFP block's from the 12 super frames of one
+// LFP cycle; the last slot completes the block, which goes on only if all its slots came.
+void CP_L1_ADC_TO_Channel::slot_filled(uint64_t super_frame, uint32_t slot, bool lfp) {
+    constexpr uint32_t ALL_SLOTS = (1u << SLOTS) - 1;
+    Block_Fill& fill = lfp ? m_lfp_fill : m_ap_fill;
+    const uint64_t owner = lfp ? super_frame / SLOTS : super_frame;
+    if (fill.owner != owner) {
+        fill.owner = owner;
+        fill.slots = 0;
+    }
+    fill.slots |= 1u << slot;
+    if (slot != SLOTS - 1)
+        return;
+    const bool complete = fill.slots == ALL_SLOTS;
+    fill.slots = 0;
+    if (complete)
+        publish_block(!lfp, super_frame);
+    else
+        m_incomplete_blocks.fetch_add(1, std::memory_order_relaxed);
 }
 
 void CP_L1_ADC_TO_Channel::check_frame_number_continuity(uint16_t high, uint16_t low) {
@@ -155,29 +175,20 @@ void CP_L1_ADC_TO_Channel::scatter_frame(const ADC_Frame& adc, uint32_t slot, Ch
     }
 }
 
-void CP_L1_ADC_TO_Channel::place_ap_frame(const ADC_Frame& adc, uint32_t slot) {
-    scatter_frame(adc, slot, m_ap_block);
-    if (slot == SLOTS - 1)
-        publish_block(true);
-}
-
-void CP_L1_ADC_TO_Channel::place_lfp_frame(const ADC_Frame& adc, uint32_t slot) {
-    scatter_frame(adc, slot, m_lfp_block);
-    if (slot == SLOTS - 1)
-        publish_block(false);
-}
-
-void CP_L1_ADC_TO_Channel::publish_block(bool ap) {
+void CP_L1_ADC_TO_Channel::publish_block(bool ap, uint64_t super_frame) {
     pass_block_on_within_batch(
-        m_in_batch, [&] { pass_block_on(ap); }, [this] { let_go_of_listener(); });
+        m_in_batch, [&] { pass_block_on(ap, super_frame); }, [this] { let_go_of_listener(); });
 }
 
-void CP_L1_ADC_TO_Channel::pass_block_on(bool ap) {
+void CP_L1_ADC_TO_Channel::pass_block_on(bool ap, uint64_t super_frame) {
     I_L2_Demux_CH_Results* listener = listener_for_block();
-    if (!listener)
+    if (!listener) {
         console::err(ap ? "publish_ap_ch_data destination it not alive\n"
                         : "publish_lp_ch_data destination it not alive\n");
-    else if (ap)
+        return;
+    }
+    listener->set_super_frame(super_frame);
+    if (ap)
         listener->publish_ap_ch_data(m_ap_block);
     else
         listener->publish_lp_ch_data(m_lfp_block);

@@ -51,14 +51,12 @@ Async_NP_And_RHD_Demux::Async_NP_And_RHD_Demux()
     // The first row of every stream is expected to carry counter 0.
     m_expected_row_counters.fill(0);
     m_rhd_staging.resize(RHD_STAGING_WORDS);
-    m_raw_data_file.open("raw_data.bin", std::ios::binary | std::ios::trunc);
 }
 
 Async_NP_And_RHD_Demux::~Async_NP_And_RHD_Demux() {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "~Async_NP_And_RHD_Demux");
     if (m_worker_threads)
         wait_worker_threads_end();
-    m_raw_data_file.close();
 }
 
 void Async_NP_And_RHD_Demux::start_worker_threads() {

@@ -150,7 +150,6 @@ private:
     };
     std::array<Port_Sync, NP_PORT_COUNT> m_port_sync{};
     std::array<std::atomic<uint32_t>, NP_PORT_COUNT> m_super_frames_lost{};
-    std::ofstream m_raw_data_file;
     std::atomic<uint32_t> m_processed_count{0};
     std::array<std::atomic<uint32_t>, NP_PORT_COUNT> m_np_rows{};
     std::atomic<uint32_t> m_rhd_rows{0};

@@ -87,11 +87,25 @@ void C_RHD_Worker_Thread::deliver(const RHD_Frame& frame) {
 
 // Behind the preamble the frame's words are taken from the batch in one piece, so they are read
 // in place rather than one call per word. The stream count is read once per frame.
+//
+// A frame counts only when the next frame's preamble follows it: rows lost on the way (the box
+// dropped data, a row went missing) cut a frame short, and it would swallow the start of the
+// next one and carry its words as auxiliary inputs and TTL words. Such a frame is dropped and
+// the next preamble searched for from just behind the dropped frame's own.
 bool C_RHD_Worker_Thread::parse_frame(RHD_Frame& frame) {
     if (!read_preamble(frame))
         return false;
     const uint32_t count = m_stream_count.load(std::memory_order_relaxed);
-    const uint16_t* words = take_words(RHD_Frame::word_count(count) - PREAMBLE_WORDS);
+    const size_t body = RHD_Frame::word_count(count) - PREAMBLE_WORDS;
+    const uint16_t* words = take_words(body + PREAMBLE_WORDS);
+    m_batch_position -= PREAMBLE_WORDS;
+    if (!preamble_at(words + body)) {
+        m_batch_position -= body;
+        if (!m_stop && m_cut_frames++ % 1024 == 0)
+            console::err("RHD frame cut short ({} so far): dropped, the next frame is searched for\n",
+                         m_cut_frames);
+        return false;
+    }
     frame.timestamp = double_word(words);
     words = read_streams(frame, count, words + 2);
     words += count % 4 + 2;
@@ -139,6 +153,13 @@ const uint16_t* C_RHD_Worker_Thread::read_streams(RHD_Frame& frame, uint32_t cou
             frame.streams[s][slot] = *words++;
     }
     return words;
+}
+
+bool C_RHD_Worker_Thread::preamble_at(const uint16_t* words) {
+    uint64_t preamble = 0;
+    for (uint32_t i = 0; i < PREAMBLE_WORDS; ++i)
+        preamble |= static_cast<uint64_t>(words[i]) << (16 * i);
+    return preamble == RHD_Frame::PREAMBLE;
 }
 
 uint16_t C_RHD_Worker_Thread::pop_word() {

@@ -55,6 +55,7 @@ private:
     bool parse_frame(RHD_Frame& frame);
     bool read_preamble(RHD_Frame& frame);
     const uint16_t* read_streams(RHD_Frame& frame, uint32_t count, const uint16_t* words);
+    static bool preamble_at(const uint16_t* words);
     void deliver(const RHD_Frame& frame);
     uint16_t pop_word();
     const uint16_t* take_words(size_t count);
@@ -70,6 +71,7 @@ private:
     std::atomic<bool> m_stop{false};
     std::atomic<uint32_t> m_valid_frame_count{0};
     uint32_t m_listener_failures = 0;
+    uint64_t m_cut_frames = 0;
 
     // Words taken from the queue in one batch and not parsed yet (worker thread only); it holds
     // three frames of the largest size, which take_words needs in one piece.

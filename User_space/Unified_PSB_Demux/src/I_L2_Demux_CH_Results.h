@@ -17,6 +17,11 @@ using Channel_Block = std::array<uint16_t, NP_CHANNEL_COUNT>;
 // passing them on, and must copy what it keeps.
 class MURA_EXPORT I_L2_Demux_CH_Results {
 public:
+    // The super frame the next block belongs to, numbered by the probe's frame counter (which
+    // starts at the run's trigger): an AP block is that super frame's sample, an LFP block was
+    // completed in it and is LFP sample super_frame / 12. Listeners that place samples in time
+    // use it; a listener that passes blocks on passes it on with them.
+    virtual void set_super_frame(uint64_t super_frame) { (void)super_frame; }
     virtual void publish_ap_ch_data(Channel_Block& block) = 0;
     virtual void publish_lp_ch_data(Channel_Block& block) = 0;
     // A worker brackets the blocks it publishes from one batch of data with these: between them

@@ -16,6 +16,7 @@ namespace {
 using Settings = C_Adapter_Settings;
 
 constexpr double MAX_VIRTUAL_SPEED = 1000.0;
+constexpr double MAX_SYNC_HZ = 1000.0;
 
 std::string_view trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r");
@@ -65,14 +66,16 @@ bool parse_firmware(std::string_view text, Settings::Firmware_Version& version) 
     return true;
 }
 
-// Decimal point whatever the host's locale is.
-bool parse_speed(std::string_view text, double& speed) {
+// Decimal point whatever the host's locale is; within [lowest, highest] (above 0 when lowest is
+// 0 and zero is not allowed).
+bool parse_number(std::string_view text, double lowest, double highest, bool zero_allowed, double& number) {
     double value = 0;
     const char* end = text.data() + text.size();
     const auto [rest, error] = std::from_chars(text.data(), end, value);
-    if (error != std::errc() || rest != end || !(value > 0) || value > MAX_VIRTUAL_SPEED)
+    if (error != std::errc() || rest != end || !(value >= lowest) || value > highest ||
+        (!zero_allowed && value == 0))
         return false;
-    speed = value;
+    number = value;
     return true;
 }
 
@@ -109,8 +112,21 @@ std::string apply(Settings& settings, const std::string& key, std::string_view v
             return "neural, counter, ramp or sine";
         settings.virtual_content = word;
     } else if (key == "virtual_speed") {
-        if (!parse_speed(value, settings.virtual_speed))
+        if (!parse_number(value, 0, MAX_VIRTUAL_SPEED, false, settings.virtual_speed))
             return "a number above 0 and at most 1000";
+    } else if (key == "virtual_sync_hz") {
+        if (!parse_number(value, 0, MAX_SYNC_HZ, true, settings.virtual_sync_hz))
+            return "a number from 0 to 1000";
+    } else if (key == "sync_input_line") {
+        int line = 0;
+        if (!parse_count(value, line) || line < Settings::FIRST_STATUS_TTL_LINE ||
+            line > Settings::LAST_STATUS_TTL_LINE)
+            return "a TTL input from 9 to 17";
+        settings.sync_input_line = line;
+    } else if (key == "raw_capture") {
+        if (value.empty())
+            return "the path of a file to write";
+        settings.raw_capture = std::string(value);
     } else {
         known = false;
     }
@@ -189,6 +205,9 @@ std::vector<std::string> C_Adapter_Settings::describe() const {
                     (virtual_recording.empty() ? "(synthesized)" : virtual_recording));
     lines.push_back(fmt::format("virtual_speed = {}", virtual_speed));
     lines.push_back("virtual_content = " + virtual_content);
+    lines.push_back(fmt::format("virtual_sync_hz = {}", virtual_sync_hz));
+    lines.push_back(fmt::format("sync_input_line = {}", sync_input_line));
+    lines.push_back("raw_capture = " + (raw_capture.empty() ? "(none)" : raw_capture));
     return lines;
 }
 

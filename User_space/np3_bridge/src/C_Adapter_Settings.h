@@ -41,6 +41,16 @@ public:
     double virtual_speed = 1.0;
     // What the virtual box's synthesized probes send: neural, counter, ramp or sine.
     std::string virtual_content = "neural";
+    // The square wave the virtual box drives into its sync input, as a lab's sync pulser does;
+    // 0: none.
+    double virtual_sync_hz = 1.0;
+    // The TTL input that is the box's sync input (one the ADC packets' status carries).
+    int sync_input_line = 9;
+    // Where the box's stream is also written as it is read; empty: nowhere.
+    std::string raw_capture;
+
+    static constexpr int FIRST_STATUS_TTL_LINE = 9;
+    static constexpr int LAST_STATUS_TTL_LINE = 17;
 
     // Settings from the text of a settings file; what cannot be used keeps its default and is
     // described in `diagnostics`.

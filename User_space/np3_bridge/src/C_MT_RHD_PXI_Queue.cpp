@@ -25,8 +25,38 @@ MT_RHD_PXI_Queue::MT_RHD_PXI_Queue()
     std::cout << "MT_RHD_PXI_Queue ctor " << std::endl;
 }
 
-RHD_to_PXI_ADC_Format_Converter::RHD_to_PXI_ADC_Format_Converter() {
+RHD_to_PXI_ADC_Format_Converter::RHD_to_PXI_ADC_Format_Converter(std::shared_ptr<C_Sync_Timeline> sync)
+    : m_sync(std::move(sync)) {
     std::cout << "RHD_to_PXI_ADC_Format_Converter ctor" << std::endl;
+}
+
+// The 32-bit timestamp wraps after 39 hours and is counted on past it: one that goes back by
+// more than half its range has wrapped, one that goes back less is a new run (the counters
+// restart at the trigger).
+uint64_t RHD_to_PXI_ADC_Format_Converter::sample_of(uint32_t timestamp) {
+    constexpr uint64_t WRAP = uint64_t{1} << 32;
+    if (m_run_begins.exchange(false)) {
+        m_last_sample = ~uint64_t{0};
+        m_timestamp_high = 0;
+    }
+    const uint64_t last = m_last_sample;
+    uint64_t sample = m_timestamp_high + timestamp;
+    if (last != ~uint64_t{0} && sample < last) {
+        if (last - sample > WRAP / 2) {
+            m_timestamp_high += WRAP;
+            sample += WRAP;
+        } else {
+            m_timestamp_high = 0;
+            sample = timestamp;
+            m_last_sample = ~uint64_t{0};
+        }
+    }
+    if (m_last_sample != ~uint64_t{0} && sample > last + 1) {
+        m_frames_lost.fetch_add(sample - last - 1, std::memory_order_relaxed);
+        m_gaps.fetch_add(1, std::memory_order_relaxed);
+    }
+    m_last_sample = sample;
+    return sample;
 }
 
 // The auxiliary inputs arrive in offset binary; adding 0x8000 makes them two's complement.
@@ -35,6 +65,10 @@ void RHD_to_PXI_ADC_Format_Converter::on_rhd_frame(const demux::RHD_Frame& frame
     for (uint32_t k = 0; k < frame.auxiliary.size(); ++k)
         packet.samples[k] = static_cast<int16_t>(static_cast<uint16_t>(frame.auxiliary[k] + 0x8000));
     packet.status = status_for(frame.ttl_in);
+    const uint64_t sample = sample_of(frame.timestamp);
+    packet.timestamp = static_cast<uint32_t>(10 * sample / 3);
+    if (m_sync)
+        m_sync->record(sample, frame.ttl_in);
     m_queue.push_packet(packet);
 }
 
@@ -48,7 +82,8 @@ uint16_t RHD_to_PXI_ADC_Format_Converter::status_for(uint32_t ttl_in) {
     return static_cast<uint16_t>(base << 6);
 }
 
-bool RHD_to_PXI_ADC_Format_Converter::read_sample_packet_to_buffer(int16_t* samples, uint16_t* status) {
+bool RHD_to_PXI_ADC_Format_Converter::read_sample_packet_to_buffer(int16_t* samples, uint16_t* status,
+                                                                   uint32_t* timestamp) {
     const RHD_Sample_Packet* packet = m_queue.peek_xfer_buffer_from_queue();
     if (packet == nullptr) {
         if (m_queue.exit_signalled())
@@ -58,6 +93,8 @@ bool RHD_to_PXI_ADC_Format_Converter::read_sample_packet_to_buffer(int16_t* samp
     }
     std::copy(packet->samples, packet->samples + RHD_Sample_Packet::SAMPLE_COUNT, samples);
     *status = packet->status;
+    if (timestamp)
+        *timestamp = packet->timestamp;
     m_queue.pop_packet();
     return true;
 }

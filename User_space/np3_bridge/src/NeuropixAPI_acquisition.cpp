@@ -82,6 +82,30 @@ void prepare_packet_storage() {
     for_each_packet_queue([](auto& queue) { queue.prepare_packets(); });
 }
 
+// The converters' next packets begin a run (TRIGGER; the time before them is no gap), and the
+// sync timeline waits for RHD frames again.
+void begin_run() {
+    Adapter_State& s = state();
+    std::lock_guard lock(s.converters_mutex);
+    for (const auto& converter : s.np_converters) {
+        if (converter)
+            converter->begin_run();
+    }
+    if (s.rhd_converter)
+        s.rhd_converter->begin_run();
+    if (s.sync_timeline)
+        s.sync_timeline->begin_run();
+}
+
+// The stream stopped: no electrode converter waits any longer for RHD frames to place its
+// samples on the sync timeline.
+void end_sync_waits() {
+    Adapter_State& s = state();
+    std::lock_guard lock(s.converters_mutex);
+    if (s.sync_timeline)
+        s.sync_timeline->end();
+}
+
 // The device stream broke (a failed read of the hardware stream): nothing more will come, so
 // the readers waiting for it are released, and reads that find nothing left say why.
 void report_stream_failure() {
@@ -136,6 +160,7 @@ NP_ErrorCode start_acquisition_locked(int slot_id, int port_id, const char* func
     s.stream_failed = false;
     set_reads_block(true);
     prepare_packet_storage();
+    begin_run();
     try {
         library->enable_streaming(true, {0, 1, 2, 3}, true, {}, true);
         auto pump = std::make_unique<Main_Pump>();
@@ -152,21 +177,28 @@ NP_ErrorCode start_acquisition_locked(int slot_id, int port_id, const char* func
 }
 
 // stop_acquisition and the stopping part of arm. The caller holds the control lock.
-// Exact figures of what an acquisition lost, for hosts that read the log: packets refused by a
-// full queue (the overflow line appears only once per 256 of them) and super frames dropped
-// after rows were lost on the way. Cumulative since openBS.
+// Exact figures of what an acquisition lost, for hosts that read the log: per port every super
+// frame the host did not get (whole packets of 12: the box's overflow, rows lost on the way, a
+// full queue) in how many gaps, and of that the packets refused by a full queue (the overflow
+// line appears only once per 256 of them) and the super frames the demultiplexer dropped after
+// lost rows; the RHD frames likewise. Since the converters were installed (openBS or arm).
 void log_data_lost(const std::shared_ptr<MURA_Controller_Library>& library) {
     for (int port = 1; port <= static_cast<int>(API_PORT_COUNT); ++port) {
         const auto converter = np_converter(port);
         const unsigned long long dropped = converter ? converter->get_queue().dropped_count() : 0;
         const unsigned long long super_frames =
             library ? library->get_super_frames_lost(static_cast<uint32_t>(port - 1)) : 0;
-        logging::info("Data lost on port %d : %llu packets dropped at the queue, %llu super frames dropped "
-                      "by the demultiplexer",
-                      port, dropped, super_frames);
+        logging::info(
+            "Data lost on port %d : %llu super frames in %llu gaps; %llu packets dropped at the queue, "
+            "%llu super frames dropped by the demultiplexer",
+            port, static_cast<unsigned long long>(converter ? converter->get_super_frames_lost() : 0),
+            static_cast<unsigned long long>(converter ? converter->get_gap_count() : 0), dropped,
+            super_frames);
     }
     const auto adc = rhd_converter();
-    logging::info("ADC packets dropped at the queue : %llu",
+    logging::info("ADC packets lost : %llu frames in %llu gaps; %llu dropped at the queue",
+                  static_cast<unsigned long long>(adc ? adc->get_frames_lost() : 0),
+                  static_cast<unsigned long long>(adc ? adc->get_gap_count() : 0),
                   static_cast<unsigned long long>(adc ? adc->get_queue().dropped_count() : 0));
 }
 
@@ -182,6 +214,7 @@ void stop_acquisition_locked(int slot_id) {
     // Readers waiting on empty queues return with what they have copied.
     set_reads_block(false);
     stop_pump_thread(slot_id, true);
+    end_sync_waits();
     log_data_lost(current_library());
 }
 
@@ -393,8 +426,8 @@ NP_ErrorCode NP_APIC ADC_readPackets(int, struct PacketInfo* pckinfo, int16_t* d
     for (int i = 0; i < packetcount; ++i) {
         pckinfo[i].Timestamp = 0;
         pckinfo[i].payloadlength = 0;
-        const bool copied =
-            converter->read_sample_packet_to_buffer(data + RHD_SAMPLES_PER_PACKET * i, &pckinfo[i].Status);
+        const bool copied = converter->read_sample_packet_to_buffer(
+            data + RHD_SAMPLES_PER_PACKET * i, &pckinfo[i].Status, &pckinfo[i].Timestamp);
         if (!copied || converter->exit_signalled() || s.stop_main_pump) {
             *packetsread = copied ? i + 1 : i;
             return nothing_copied_from_failed_stream(*packetsread) ? IO_ERROR : SUCCESS;

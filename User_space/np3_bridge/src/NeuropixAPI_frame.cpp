@@ -41,6 +41,20 @@ std::shared_ptr<RHD_Converter> rhd_converter() {
     return s.rhd_converter;
 }
 
+void route_sync(const std::function<void(npoe_adapter::C_Sync_Timeline::Routing&)>& change) {
+    Adapter_State& s = state();
+    std::lock_guard lock(s.converters_mutex);
+    change(s.sync_routing);
+    if (s.sync_timeline)
+        s.sync_timeline->set_routing(s.sync_routing);
+}
+
+npoe_adapter::C_Sync_Timeline::Routing sync_routing() {
+    Adapter_State& s = state();
+    std::lock_guard lock(s.converters_mutex);
+    return s.sync_routing;
+}
+
 std::shared_ptr<MURA_Controller_Library> current_library() {
     Adapter_State& s = state();
     std::lock_guard lock(s.library_mutex);

@@ -8,6 +8,7 @@
 #include "C_MT_NP_PXI_Queue.h"
 #include "C_MT_RHD_PXI_Queue.h"
 #include "C_MURA_Controller_Library.h"
+#include "C_Sync_Timeline.h"
 #include "Log.h"
 #include "Marker_Files.h"
 #include "NeuropixAPI.h"
@@ -17,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -77,6 +79,10 @@ struct Adapter_State {
     std::mutex converters_mutex;
     std::array<std::shared_ptr<NP_Converter>, API_PORT_COUNT> np_converters;
     std::shared_ptr<RHD_Converter> rhd_converter;
+    // How the host routed the sync signal into the status words, and the timeline of the
+    // current converters that applies it (both under the converters' lock).
+    npoe_adapter::C_Sync_Timeline::Routing sync_routing;
+    std::shared_ptr<npoe_adapter::C_Sync_Timeline> sync_timeline;
 
     std::atomic<bool> acquisition_started{false};
     // Set while acquisition stops or after it stopped: a read returns after its current packet.
@@ -100,6 +106,9 @@ Adapter_State& state();
 
 std::shared_ptr<NP_Converter> np_converter(int api_port);
 std::shared_ptr<RHD_Converter> rhd_converter();
+// Changes the sync routing, for the running data path and the ones after it.
+void route_sync(const std::function<void(npoe_adapter::C_Sync_Timeline::Routing&)>& change);
+npoe_adapter::C_Sync_Timeline::Routing sync_routing();
 
 // The open library as an owned snapshot, or null after an ERROR line naming the function:
 // most calls need openBS.

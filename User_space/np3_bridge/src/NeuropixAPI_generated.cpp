@@ -39,44 +39,12 @@ NP_ErrorCode NP_APIC destroyHandle(npcallbackhandle_t*) {
     return not_supported("destroyHandle");
 }
 
-NP_ErrorCode NP_APIC setParameter(np_parameter_t paramid, int) {
-    MURA_LOG_SCOPE(1, "setParameter");
-    logging::log(1, "%d", static_cast<int>(paramid));
-    return SUCCESS;
-}
-
-NP_ErrorCode NP_APIC getParameter(np_parameter_t, int*) {
-    return not_supported("getParameter");
-}
-
-NP_ErrorCode NP_APIC setParameter_double(np_parameter_t, double) {
-    return not_supported("setParameter_double");
-}
-
-NP_ErrorCode NP_APIC getParameter_double(np_parameter_t, double*) {
-    return not_supported("getParameter_double");
-}
-
 NP_ErrorCode NP_APIC detectBS(int, bool*) {
     return not_supported("detectBS");
 }
 
 NP_ErrorCode NP_APIC setTriggerEdge(int, bool) {
     return not_supported("setTriggerEdge");
-}
-
-NP_ErrorCode NP_APIC switchmatrix_set(int slotID, switchmatrixoutput_t, switchmatrixinput_t, bool) {
-    MURA_LOG_SCOPE(1, "switchmatrix_set");
-    logging::log(1, "%d", static_cast<int>(slotID));
-    return SUCCESS;
-}
-
-NP_ErrorCode NP_APIC switchmatrix_get(int, switchmatrixoutput_t, switchmatrixinput_t, bool*) {
-    return not_supported("switchmatrix_get");
-}
-
-NP_ErrorCode NP_APIC switchmatrix_clear(int, switchmatrixoutput_t) {
-    return not_supported("switchmatrix_clear");
 }
 
 NP_ErrorCode NP_APIC switchmatrix_setInputInversion(int, switchmatrixinput_t, bool) {

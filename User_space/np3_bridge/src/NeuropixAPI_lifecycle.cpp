@@ -22,7 +22,8 @@ constexpr std::chrono::seconds LIBRARY_RELEASE_WAIT{5};
 // The virtual box, or null after an ERROR line.
 std::shared_ptr<MURA_Controller_Library> make_virtual_box_library(const C_Adapter_Settings& settings) {
     C_Virtual_Box::Options options{settings.virtual_recording, settings.virtual_speed,
-                                   settings.virtual_content};
+                                   settings.virtual_content, settings.virtual_sync_hz,
+                                   settings.sync_input_line};
     if (!options.recording.empty() && !std::ifstream(options.recording, std::ios::binary)) {
         logging::error("virtual_recording %s cannot be read; the virtual box synthesizes its stream",
                        options.recording);
@@ -116,7 +117,13 @@ NP_ErrorCode open_basestation(int slot_id) {
     if (!library->pre_init(true))
         return open_failed("the ports could not be powered up");
     s.stop_main_pump = false;
+    {
+        std::lock_guard lock(s.converters_mutex);
+        s.sync_routing.input_line = static_cast<uint32_t>(settings.sync_input_line);
+    }
     install_converters(*library);
+    if (!settings.raw_capture.empty() && !library->is_in_simulation_mode())
+        library->set_raw_capture(settings.raw_capture);
     if (library->is_in_simulation_mode()) {
         const auto source = read_marker_file(SIMULATION_MARKER);
         if (!source)
@@ -160,15 +167,23 @@ NP_ErrorCode close_basestation(int slot_id) {
 // converters' readers are released before the converters are let go.
 void install_converters(MURA_Controller_Library& library) {
     Adapter_State& s = state();
+    std::shared_ptr<npoe_adapter::C_Sync_Timeline> timeline;
+    {
+        std::lock_guard lock(s.converters_mutex);
+        timeline = std::make_shared<npoe_adapter::C_Sync_Timeline>(s.sync_routing);
+    }
     std::array<std::shared_ptr<NP_Converter>, API_PORT_COUNT> np_converters;
     for (auto& converter : np_converters) {
-        converter = std::make_shared<NP_Converter>();
+        converter = std::make_shared<NP_Converter>(timeline);
         converter->get_queue().set_reads_block(false);
     }
-    auto rhd = std::make_shared<RHD_Converter>();
+    auto rhd = std::make_shared<RHD_Converter>(timeline);
     rhd->set_reads_block(false);
     {
         std::lock_guard lock(s.converters_mutex);
+        if (s.sync_timeline)
+            s.sync_timeline->end();
+        s.sync_timeline = timeline;
         for (auto& old : s.np_converters) {
             if (old)
                 old->get_queue().signal_exit();
