@@ -59,6 +59,12 @@ void C_Sync_Timeline::record(uint64_t sample, uint32_t ttl_in) {
     }
 }
 
+void C_Sync_Timeline::begin_run() {
+    m_known.store(NOTHING, std::memory_order_seq_cst);
+    m_last_record_ns.store(now_ns(), std::memory_order_relaxed);
+    m_ended = false;
+}
+
 void C_Sync_Timeline::end() {
     m_ended = true;
     std::lock_guard lock(m_mutex);
@@ -71,19 +77,21 @@ bool C_Sync_Timeline::wait_for(uint64_t sample) {
         const uint64_t known = m_known.load(std::memory_order_seq_cst);
         return known != NOTHING && known >= sample;
     };
-    if (recorded())
-        return true;
-    const bool frames_stopped = now_ns() - m_last_record_ns.load(std::memory_order_relaxed) >
-                                std::chrono::nanoseconds(FRAMES_STOPPED).count();
-    if (m_ended || frames_stopped)
-        return false;
-    m_waiters.fetch_add(1, std::memory_order_seq_cst);
-    {
-        std::unique_lock lock(m_mutex);
-        m_recorded.wait_for(lock, SHORT_WAIT, [&] { return recorded() || m_ended; });
+    auto frames_stopped = [&] {
+        return now_ns() - m_last_record_ns.load(std::memory_order_relaxed) >
+               std::chrono::nanoseconds(FRAMES_STOPPED).count();
+    };
+    while (!recorded()) {
+        if (m_ended || frames_stopped())
+            return false;
+        m_waiters.fetch_add(1, std::memory_order_seq_cst);
+        {
+            std::unique_lock lock(m_mutex);
+            m_recorded.wait_for(lock, WAIT_STEP, [&] { return recorded() || m_ended; });
+        }
+        m_waiters.fetch_sub(1, std::memory_order_seq_cst);
     }
-    m_waiters.fetch_sub(1, std::memory_order_seq_cst);
-    return recorded();
+    return true;
 }
 
 void C_Sync_Timeline::add_sync_bits(uint64_t first, uint16_t* status, uint32_t count) {

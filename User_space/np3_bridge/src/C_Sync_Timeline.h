@@ -19,8 +19,9 @@ namespace Selvan::MURA::npoe_adapter {
 //
 // The RHD converter records the input line's level at each frame's sample; the electrode
 // converters, on other threads, ask for the levels of their packets' samples. Frames usually
-// arrive first; when a packet is ahead of them its converter waits a little (SHORT_WAIT), and
-// not at all once frames have stopped coming, and then takes the last level known.
+// arrive first; when a packet is ahead of them its converter waits for them as long as they keep
+// coming, and not at all once none has come for FRAMES_STOPPED (the RHD frames are off, the
+// stream ended) or the run ended; then it takes the last level known.
 class MURA_EXPORT C_Sync_Timeline {
 public:
     enum class Source { none, input, clock };
@@ -30,9 +31,9 @@ public:
         uint32_t clock_period_samples = 30000; // of the square wave (1 Hz)
     };
     static constexpr uint16_t SYNC_BIT = 1u << 6;
-    static constexpr auto SHORT_WAIT = std::chrono::milliseconds(20);
+    static constexpr auto WAIT_STEP = std::chrono::milliseconds(10);
     // Frames that have not come for this long are taken to have stopped.
-    static constexpr auto FRAMES_STOPPED = std::chrono::milliseconds(50);
+    static constexpr auto FRAMES_STOPPED = std::chrono::milliseconds(250);
 
     C_Sync_Timeline();
     explicit C_Sync_Timeline(Routing routing);
@@ -46,7 +47,8 @@ public:
     void add_sync_bits(uint64_t first, uint16_t* status, uint32_t count);
     // No more frames will come: nobody waits for them (until the next run begins).
     void end();
-    void begin_run() { m_ended = false; }
+    // A run begins: its samples count from 0 again, and frames are awaited from now on.
+    void begin_run();
 
 private:
     static constexpr uint64_t RING_SAMPLES = uint64_t{1} << 20; // 35 s of levels
