@@ -141,11 +141,18 @@ void Async_NP_And_RHD_Demux::run() {
     logging::info("End of main demux thread");
 }
 
+// A preamble in the RHD word stream's order: first the low word.
+constexpr std::array<uint16_t, 4> RHD_END_MARK{0x2A53, 0x3813, 0x2AAA, 0xD7A2};
+
 void Async_NP_And_RHD_Demux::process_one_transfer_buffer() {
     const Main_mux_transfer_buffer_wrapper& buffer = m_main_demux_queue.wait_front();
     if (buffer.length == Main_mux_transfer_buffer_wrapper::END_OF_DATA) {
         for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
             hand_over_whole_super_frames(port);
+        // The RHD worker takes a frame once the next one's preamble follows it: a preamble
+        // behind the last words says where the stream ends.
+        flush_rhd_words();
+        m_rhd_worker.push_words(RHD_END_MARK.data(), RHD_END_MARK.size());
         m_main_demux_queue.pop_front();
         return;
     }

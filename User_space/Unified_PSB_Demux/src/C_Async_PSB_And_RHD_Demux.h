@@ -63,7 +63,9 @@ public:
     }
     void poison_queue();
     // Marks the end of a finite stream (a recording, a benchmark): the whole super frames each
-    // port has accumulated so far go to its worker instead of waiting for a full buffer.
+    // port has accumulated so far go to its worker instead of waiting for a full buffer, and the
+    // RHD worker is told that the stream ends (a frame that ends with it is whole). No data may
+    // follow it.
     void push_end_of_data();
     // Body of the main demux thread; returns after the poison packet once the queue is empty and
     // the workers are joined, or after an error that stops it (reported, workers still joined).
