@@ -20,17 +20,19 @@ bool same(const Settings& a, const Settings& b) {
            a.bsc_firmware == b.bsc_firmware && a.virtual_recording == b.virtual_recording &&
            a.virtual_speed == b.virtual_speed && a.virtual_content == b.virtual_content &&
            a.virtual_sync_hz == b.virtual_sync_hz && a.sync_input_line == b.sync_input_line &&
-           a.raw_capture == b.raw_capture;
+           a.raw_capture == b.raw_capture && a.virtual_faults == b.virtual_faults;
 }
 
-// The description names the synthesized stream "(synthesized)" and no capture "(none)", which
-// are no paths to read back.
+// The description names the synthesized stream "(synthesized)" and no capture or fault "(none)",
+// which are nothing to read back.
 std::string written_back(const Settings& settings) {
     std::string text;
     for (std::string line : settings.describe()) {
         if (settings.virtual_recording.empty() && line.rfind("virtual_recording", 0) == 0)
             continue;
         if (settings.raw_capture.empty() && line.rfind("raw_capture", 0) == 0)
+            continue;
+        if (settings.virtual_faults.empty() && line.rfind("virtual_faults", 0) == 0)
             continue;
         line.replace(line.find(" = "), 3, "=");
         text += line + "\n";

@@ -90,30 +90,40 @@ uint32_t C_Looped_Stream_Synthesizer::rhd_frame_words() const {
 // The ports whose content is their own get a loop each; the others share one, read by the
 // neural ports at places a quarter of the loop apart (whole LFP cycles, so that the LFP slots
 // stay where the decoder expects them).
+std::shared_ptr<std::vector<uint16_t>>
+C_Looped_Stream_Synthesizer::render_loop(const C_Synth_Content& content, uint32_t port, uint64_t length,
+                                         const std::atomic<bool>* cancel) {
+    auto words = std::make_shared<std::vector<uint16_t>>(length * SUPER_FRAME_WORDS);
+    for (uint64_t super_frame = 0; super_frame < length; ++super_frame) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return nullptr;
+        uint16_t* out = words->data() + super_frame * SUPER_FRAME_WORDS;
+        for (uint32_t frame = 0; frame < C_Synth_Content::FRAMES_PER_SUPER_FRAME; ++frame) {
+            for (uint32_t element = 0; element < C_Synth_Content::FRAME_VALUES; ++element)
+                out[word_index(frame, element)] =
+                    tagged(element, content.frame_word_bits(port, super_frame, frame, element));
+        }
+        out[0] |= START_OF_SUPER_FRAME;
+    }
+    return words;
+}
+
+// The ports whose content is their own get a loop each; the others share one, read by the
+// neural ports at places a quarter of the loop apart (whole LFP cycles, so that the LFP slots
+// stay where the decoder expects them).
 void C_Looped_Stream_Synthesizer::render_loops(const std::atomic<bool>* cancel) {
     const uint64_t length = loop_length(m_settings.content);
     const bool own_loops = loop_per_port(m_settings.content.np_content);
-    C_Synth_Content content(m_settings.content);
+    const C_Synth_Content content(m_settings.content);
     std::shared_ptr<const std::vector<uint16_t>> shared;
     for (size_t order = 0; order < m_settings.np_ports.size(); ++order) {
         const uint32_t port = m_settings.np_ports[order];
         Port_Loop& loop = m_loops[port];
         loop.super_frames = length;
         if (own_loops || !shared) {
-            auto words = std::make_shared<std::vector<uint16_t>>(length * SUPER_FRAME_WORDS);
-            for (uint64_t super_frame = 0; super_frame < length; ++super_frame) {
-                if (cancel && cancel->load(std::memory_order_relaxed))
-                    return;
-                uint16_t* out = words->data() + super_frame * SUPER_FRAME_WORDS;
-                for (uint32_t frame = 0; frame < C_Synth_Content::FRAMES_PER_SUPER_FRAME; ++frame) {
-                    for (uint32_t element = 0; element < C_Synth_Content::FRAME_VALUES; ++element)
-                        out[word_index(frame, element)] =
-                            tagged(element, content.frame_word_bits(own_loops ? port : 0, super_frame, frame,
-                                                                    element));
-                }
-                out[0] |= START_OF_SUPER_FRAME;
-            }
-            loop.words = std::move(words);
+            loop.words = render_loop(content, own_loops ? port : 0, length, cancel);
+            if (!loop.words)
+                return;
             if (!own_loops)
                 shared = loop.words;
         } else {
@@ -122,6 +132,35 @@ void C_Looped_Stream_Synthesizer::render_loops(const std::atomic<bool>* cancel) 
         if (m_settings.content.np_content == Np_Content::neural)
             loop.offset = order * (length / 4 / SLOTS * SLOTS);
     }
+}
+
+// The PSB test pattern repeats every super frame (12 make an LFP cycle); the broken one carries
+// a wrong lowest bit in every AP value; the test signal is the 1.2 kHz sine.
+const C_Looped_Stream_Synthesizer::Port_Loop& C_Looped_Stream_Synthesizer::output_loop(Port_Output output) {
+    Port_Loop& loop = m_output_loops[static_cast<size_t>(output)];
+    if (loop.words)
+        return loop;
+    Content_Settings settings = m_settings.content;
+    settings.np_content =
+        output == Port_Output::test_signal ? Np_Content::sine : Np_Content::psb_test_pattern;
+    settings.sine_frequency_hz = 1200.0;
+    loop.super_frames = loop_length(settings);
+    auto words = render_loop(C_Synth_Content(settings), 0, loop.super_frames, nullptr);
+    if (output == Port_Output::broken_psb_test_pattern) {
+        for (uint64_t super_frame = 0; super_frame < loop.super_frames; ++super_frame) {
+            for (uint32_t frame = 1; frame < C_Synth_Content::FRAMES_PER_SUPER_FRAME; ++frame) {
+                for (uint32_t element = 0; element < 32; ++element)
+                    (*words)[super_frame * SUPER_FRAME_WORDS + word_index(frame, element)] ^= 1;
+            }
+        }
+    }
+    loop.words = std::move(words);
+    return loop;
+}
+
+void C_Looped_Stream_Synthesizer::set_port_output(uint32_t port, Port_Output output) {
+    if (port < m_outputs.size())
+        m_outputs[port] = output;
 }
 
 size_t C_Looped_Stream_Synthesizer::loop_bytes() const {
@@ -184,12 +223,13 @@ uint64_t C_Looped_Stream_Synthesizer::restart_frame_counters() {
 }
 
 void C_Looped_Stream_Synthesizer::prepare_super_frame(uint32_t port, uint64_t super_frame) {
-    const Port_Loop& loop = m_loops[port];
+    const Port_Output output = m_outputs[port];
+    const Port_Loop& loop = output == Port_Output::content ? m_loops[port] : output_loop(output);
     const uint64_t place = (super_frame + loop.offset) % loop.super_frames;
     uint16_t* words = m_super_frames[port].data();
     std::memcpy(words, loop.words->data() + place * SUPER_FRAME_WORDS, SUPER_FRAME_WORDS * sizeof(uint16_t));
     patch_frame_counters(words, super_frame);
-    if (m_settings.content.np_content == Np_Content::counter)
+    if (m_settings.content.np_content == Np_Content::counter && output == Port_Output::content)
         patch_counter_content(port, words, super_frame);
 }
 

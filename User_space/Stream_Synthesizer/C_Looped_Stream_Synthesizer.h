@@ -26,6 +26,10 @@ class C_Looped_Stream_Synthesizer {
 public:
     static constexpr uint32_t SUPER_FRAME_WORDS = C_Stream_Synthesizer::ROWS_PER_SUPER_FRAME * 7;
 
+    // What a port's probe sends: the content of the settings, or what its self tests ask of it
+    // (the PSB test pattern, also with a wrong bit, or the 1.2 kHz test signal).
+    enum class Port_Output { content, psb_test_pattern, broken_psb_test_pattern, test_signal };
+
     // Renders the loops. When `cancel` becomes true meanwhile, rendering stops early and the
     // object must not be used.
     explicit C_Looped_Stream_Synthesizer(Synth_Settings settings, const std::atomic<bool>* cancel = nullptr);
@@ -40,6 +44,9 @@ public:
     // As C_Stream_Synthesizer::skip_ticks and restart_frame_counters.
     void skip_ticks(uint64_t ticks);
     uint64_t restart_frame_counters();
+
+    // From the next tick on (the loops of the self tests' outputs are made on first use).
+    void set_port_output(uint32_t port, Port_Output output);
 
     uint64_t ticks_rendered() const { return m_tick; }
     const C_Synth_Content& content() const { return m_content; }
@@ -60,6 +67,10 @@ private:
 
     uint32_t rhd_frame_words() const;
     void render_loops(const std::atomic<bool>* cancel);
+    static std::shared_ptr<std::vector<uint16_t>> render_loop(const C_Synth_Content& content, uint32_t port,
+                                                              uint64_t length,
+                                                              const std::atomic<bool>* cancel);
+    const Port_Loop& output_loop(Port_Output output);
     void prepare_super_frame(uint32_t port, uint64_t super_frame);
     void patch_frame_counters(uint16_t* words, uint64_t super_frame) const;
     void patch_counter_content(uint32_t port, uint16_t* words, uint64_t super_frame);
@@ -69,6 +80,8 @@ private:
     Synth_Settings m_settings;
     C_Synth_Content m_content;
     std::array<Port_Loop, 4> m_loops;
+    std::array<Port_Output, 4> m_outputs{};
+    std::array<Port_Loop, 4> m_output_loops; // by Port_Output, made on first use
     uint64_t m_tick = 0;
     // The tick whose RHD frame carries timestamp 0: the RHD timestamps restart with the probes'
     // frame counters, so that a frame's timestamp is the number of the super frames sent with it.

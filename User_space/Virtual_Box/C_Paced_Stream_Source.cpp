@@ -35,30 +35,18 @@ size_t bytes_per_tick(const std::vector<uint8_t>& recording) {
 
 } // namespace
 
+// Rendered where the box is made, not on a thread of its own: a thread still rendering when a
+// host process ends would be waited for in the module's static destructors, which on Windows run
+// under the loader lock that the thread's own exit needs.
 C_Paced_Stream_Source::C_Paced_Stream_Source(const synth::Synth_Settings& settings, double speed)
-    : m_speed(speed) {
-    m_rendering = std::async(std::launch::async, [settings, cancel = &m_cancel_rendering] {
-        return std::make_unique<synth::C_Looped_Stream_Synthesizer>(settings, cancel);
-    });
-}
+    : m_synthesizer(std::make_unique<synth::C_Looped_Stream_Synthesizer>(settings))
+    , m_speed(speed) {}
 
 C_Paced_Stream_Source::C_Paced_Stream_Source(std::shared_ptr<const std::vector<uint8_t>> recording,
                                              double speed)
     : m_recording(std::move(recording))
     , m_recording_bytes_per_tick(bytes_per_tick(*m_recording))
     , m_speed(speed) {}
-
-C_Paced_Stream_Source::~C_Paced_Stream_Source() {
-    m_cancel_rendering = true;
-    if (m_rendering.valid())
-        m_rendering.wait();
-}
-
-synth::C_Looped_Stream_Synthesizer* C_Paced_Stream_Source::synthesizer() {
-    if (!m_synthesizer && m_rendering.valid())
-        m_synthesizer = m_rendering.get();
-    return m_synthesizer.get();
-}
 
 uint64_t C_Paced_Stream_Source::ticks_due() const {
     const double seconds = std::chrono::duration<double>(Clock::now() - m_start).count();
@@ -166,8 +154,13 @@ size_t C_Paced_Stream_Source::fill(uint8_t* buffer, size_t capacity) {
     const uint64_t due = ticks_to_send(triggered);
     if (due == 0)
         return written;
-    if (synthesizer())
+    if (synthesizer()) {
+        if (m_port_outputs) {
+            for (uint32_t port = 0; port < 4; ++port)
+                m_synthesizer->set_port_output(port, m_port_outputs(port));
+        }
         return written + send_ticks(buffer + written, capacity - written, due);
+    }
     render_recording(std::min(due, MAX_TICKS_PER_FILL));
     return written + take_rendered(buffer + written, capacity - written);
 }

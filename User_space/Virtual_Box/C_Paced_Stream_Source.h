@@ -5,7 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <future>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -25,11 +25,9 @@ public:
     static constexpr uint64_t BACKLOG_TICKS = 15000;   // half a second
     static constexpr uint64_t MAX_TICKS_PER_FILL = 64; // of a recording
 
-    // The synthesizer's loops are rendered on a thread of their own from here on, while the
-    // box is opened and its probes configured; the first fill waits for them.
+    // Renders the synthesizer's loops (a fraction of a second, once per virtual box).
     C_Paced_Stream_Source(const synth::Synth_Settings& settings, double speed);
     C_Paced_Stream_Source(std::shared_ptr<const std::vector<uint8_t>> recording, double speed);
-    ~C_Paced_Stream_Source();
     C_Paced_Stream_Source(const C_Paced_Stream_Source&) = delete;
     C_Paced_Stream_Source& operator=(const C_Paced_Stream_Source&) = delete;
 
@@ -39,6 +37,12 @@ public:
     // `np_ports` probes and, with `rhd`, of the RHD frames: when a device read of that many
     // bytes can be served whole. Call it on the thread that fills.
     Clock::time_point due_time(size_t bytes, uint32_t np_ports, bool rhd);
+    // Asked at every fill what each port's probe sends (its self tests switch it to their test
+    // data); set before the first fill.
+    using Port_Output = synth::C_Looped_Stream_Synthesizer::Port_Output;
+    void set_port_outputs(std::function<Port_Output(uint32_t port)> outputs) {
+        m_port_outputs = std::move(outputs);
+    }
     // Acquisition was triggered: the synthesized probes count their frames from 0 again, and
     // nothing rendered before goes out. Safe to call from another thread than fill's.
     void trigger() { m_triggered = true; }
@@ -52,11 +56,10 @@ private:
     size_t send_ticks(uint8_t* buffer, size_t capacity, uint64_t ticks);
     void render_recording(uint64_t ticks);
     void skip(uint64_t ticks);
-    synth::C_Looped_Stream_Synthesizer* synthesizer();
+    synth::C_Looped_Stream_Synthesizer* synthesizer() { return m_synthesizer.get(); }
 
-    std::atomic<bool> m_cancel_rendering{false};
-    std::future<std::unique_ptr<synth::C_Looped_Stream_Synthesizer>> m_rendering;
     std::unique_ptr<synth::C_Looped_Stream_Synthesizer> m_synthesizer;
+    std::function<Port_Output(uint32_t port)> m_port_outputs;
     std::shared_ptr<const std::vector<uint8_t>> m_recording;
     size_t m_recording_position = 0;
     size_t m_recording_bytes_per_tick = 0;

@@ -34,10 +34,13 @@ void Headstage_Model::set_prbs_error_count(uint8_t errors) {
     deserializer[PRBS_ERRORS] = errors;
 }
 
-void Headstage_Model::set_headstage_eeprom(uint16_t version, const std::string& part_number) {
+void Headstage_Model::set_headstage_eeprom(uint16_t version, const std::string& part_number,
+                                           uint64_t serial_number) {
     headstage_eeprom.fill(0);
     headstage_eeprom[0] = static_cast<uint8_t>(version & 0xFF);
     headstage_eeprom[1] = static_cast<uint8_t>(version >> 8);
+    for (int i = 0; i < 8; ++i)
+        headstage_eeprom[static_cast<size_t>(2 + i)] = static_cast<uint8_t>(serial_number >> (8 * i));
     const size_t offset = version == 0x0205 ? 20 : 10;
     std::copy(part_number.begin(), part_number.end(), headstage_eeprom.begin() + static_cast<long>(offset));
 }

@@ -48,8 +48,9 @@ public:
     std::set<std::pair<uint8_t, uint8_t>> stuck_registers;
     void set_device_ids(uint8_t serializer_id, uint8_t deserializer_id);
     void set_prbs_error_count(uint8_t errors);
-    // Headstage EEPROM in the layout of version 5.2 (part number at 20) or 5.3 (at 10).
-    void set_headstage_eeprom(uint16_t version, const std::string& part_number);
+    // Headstage EEPROM in the layout of version 5.2 (part number at 20) or 5.3 (at 10), the
+    // serial number in eight bytes from byte 2, least significant first.
+    void set_headstage_eeprom(uint16_t version, const std::string& part_number, uint64_t serial_number = 0);
     void set_probe_eeprom(uint64_t serial_number, const std::string& part_number);
 
     // --- the bridge side: one I2C transaction; nullopt means no answer at all ---

@@ -102,6 +102,25 @@ bool MURA_Box_Model::streams_enabled() const {
            (read_okelly(okelly_address(Okelly_Adapter_Module::EP_RUN_MODE)) & 2) != 0;
 }
 
+// The probe ASIC's OP_MODE (register 0) and CAL_MOD (register 2), as the probe control writes
+// them for its self tests.
+MURA_Box_Model::Probe_Output MURA_Box_Model::probe_output(int port) const {
+    constexpr uint8_t OP_MODE = 0x00;
+    constexpr uint8_t CAL_MOD = 0x02;
+    constexpr uint8_t OP_MODE_PSB_TEST = 0x50;
+    constexpr uint8_t OP_MODE_CALIBRATION = 0x60;
+    constexpr uint8_t CAL_MOD_TEST_OSCILLATOR = 0x10;
+    std::lock_guard lock(m_mutex);
+    const auto& registers = m_headstages.at(static_cast<size_t>(port)).probe_registers;
+    if (registers[OP_MODE] == OP_MODE_PSB_TEST)
+        return m_faults.psb_pattern_broken ? Probe_Output::broken_psb_test_pattern
+                                           : Probe_Output::psb_test_pattern;
+    if (registers[OP_MODE] == OP_MODE_CALIBRATION && (registers[CAL_MOD] & CAL_MOD_TEST_OSCILLATOR) != 0 &&
+        !m_faults.no_test_signal)
+        return Probe_Output::test_signal;
+    return Probe_Output::recording;
+}
+
 Card_To_Host_Stream_Model::Enabled_Streams MURA_Box_Model::enabled_streams() const {
     std::lock_guard lock(m_mutex);
     Card_To_Host_Stream_Model::Enabled_Streams enabled;

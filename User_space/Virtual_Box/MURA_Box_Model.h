@@ -40,7 +40,14 @@ public:
         bool hw_icap_never_done = false;      // the HWICAP status never shows done
         bool hw_icap_control_stuck = false;   // the HWICAP start bit never clears
         bool rhd_pll_never_locks = false;     // the RHD data clock PLL never reports locked
+        bool psb_pattern_broken = false;      // a probe in PSB test mode sends a wrong pattern
+        bool no_test_signal = false;          // a probe in test-signal mode sends its usual data
     };
+
+    // What a probe sends, by the registers its host wrote: its recording (the box's content),
+    // the PSB test pattern (OP_MODE in PSB test), or the test signal (calibration mode with the
+    // test oscillator on).
+    enum class Probe_Output { recording, psb_test_pattern, broken_psb_test_pattern, test_signal };
 
     MURA_Box_Model();
 
@@ -75,6 +82,8 @@ public:
     void close();
     // One read of the card-to-host stream (see Card_To_Host_Stream_Model::read).
     uint32_t read_stream(uint8_t* destination, uint32_t capacity);
+    // What the probe on NP port 0..3 sends now (the fault switches included).
+    Probe_Output probe_output(int port) const;
     // The streams the FPGA sends now; none while the driver is closed or the link is down.
     Card_To_Host_Stream_Model::Enabled_Streams enabled_streams() const;
     void write_register(uint32_t address, uint32_t value);

@@ -27,8 +27,9 @@
 namespace Selvan::MURA::box_model {
 namespace {
 
-// The box's probes, each with a serial number of its own.
+// The box's probes and headstages, each with a serial number of its own.
 constexpr uint64_t FIRST_PROBE_SERIAL_NUMBER = 18194210591;
+constexpr uint64_t FIRST_HEADSTAGE_SERIAL_NUMBER = 23050000101;
 constexpr const char* PROBE_PART_NUMBER = "PRB_1_4_0480_1";
 constexpr const char* HEADSTAGE_PART_NUMBER = "NP2_HS_30";
 constexpr uint16_t HEADSTAGE_EEPROM_VERSION = 0x0305;
@@ -122,11 +123,35 @@ std::shared_ptr<MURA_Box_Model> make_box() {
     for (int port = 0; port < 4; ++port) {
         Headstage_Model& headstage = box->headstage(port);
         headstage.keep_history = false;
-        headstage.set_headstage_eeprom(HEADSTAGE_EEPROM_VERSION, HEADSTAGE_PART_NUMBER);
+        headstage.set_headstage_eeprom(HEADSTAGE_EEPROM_VERSION, HEADSTAGE_PART_NUMBER,
+                                       FIRST_HEADSTAGE_SERIAL_NUMBER + static_cast<uint64_t>(port));
         headstage.set_probe_eeprom(FIRST_PROBE_SERIAL_NUMBER + static_cast<uint64_t>(port),
                                    PROBE_PART_NUMBER);
     }
     return box;
+}
+
+// The faults a host asked the box to show (their names checked by the adapter's settings);
+// every call sets them anew, so that a later box without faults has none.
+void apply_faults(MURA_Box_Model& box, const std::string& list) {
+    auto has = [&](const char* name) {
+        return ("," + list + ",").find("," + std::string(name) + ",") != std::string::npos;
+    };
+    MURA_Box_Model::Faults faults;
+    faults.psb_pattern_broken = has("psb");
+    faults.no_test_signal = has("signal");
+    box.set_faults(faults);
+    for (int port = 0; port < 4; ++port) {
+        Headstage_Model& headstage = box.headstage(port);
+        headstage.set_prbs_error_count(has("prbs") ? 7 : 0);
+        headstage.upload_status_fails = has("sr");
+        headstage.nack_devices.clear();
+        // eeprom: the headstage's memory stays silent; i2c: the probe and its flex's memory do.
+        if (has("eeprom"))
+            headstage.nack_devices.insert(Headstage_Model::HEADSTAGE_EEPROM);
+        if (has("i2c"))
+            headstage.nack_devices.insert({Headstage_Model::PROBE, Headstage_Model::PROBE_EEPROM});
+    }
 }
 
 // Four probes and the RHD frames of a box whose RHD data streams are off (the API enables none),
@@ -159,8 +184,26 @@ bool load_recording(const std::string& path, std::shared_ptr<std::vector<uint8_t
     return true;
 }
 
+// The box's probes send what their registers ask for: their self tests' data, or the content.
+C_Paced_Stream_Source::Port_Output output_of(MURA_Box_Model::Probe_Output output) {
+    using Output = C_Paced_Stream_Source::Port_Output;
+    switch (output) {
+    case MURA_Box_Model::Probe_Output::psb_test_pattern:
+        return Output::psb_test_pattern;
+    case MURA_Box_Model::Probe_Output::broken_psb_test_pattern:
+        return Output::broken_psb_test_pattern;
+    case MURA_Box_Model::Probe_Output::test_signal:
+        return Output::test_signal;
+    case MURA_Box_Model::Probe_Output::recording:
+        break;
+    }
+    return Output::content;
+}
+
 // A reader that falls behind loses data, as on the box; it is said on standard error.
 void set_stream_source(MURA_Box_Model& box, std::shared_ptr<C_Paced_Stream_Source> source) {
+    source->set_port_outputs(
+        [&box](uint32_t port) { return output_of(box.probe_output(static_cast<int>(port))); });
     box.stream().set_source([source](uint8_t* buffer, size_t capacity) {
         const size_t filled = source->fill(buffer, capacity);
         if (const uint64_t lost = source->take_overflow_ticks())
@@ -202,6 +245,9 @@ mura_virtual_box_create(const MURA_Virtual_Box_Options* options, char* error, si
         std::lock_guard lock(vbox.mutex);
         if (!vbox.box)
             vbox.box = make_box();
+        std::string faults = options && options->faults ? options->faults : "";
+        faults.erase(std::remove(faults.begin(), faults.end(), ' '), faults.end());
+        apply_faults(*vbox.box, faults);
         if (vbox.speed != speed || vbox.recording != recording || vbox.content != content_name ||
             vbox.sync_hz != sync_hz || vbox.sync_line != sync_line) {
             std::shared_ptr<C_Paced_Stream_Source> source;

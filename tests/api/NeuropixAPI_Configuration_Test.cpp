@@ -54,6 +54,37 @@ TEST_F(ApiConfiguration, WrappersLogTheirArgumentsAndMapTheResult) {
     EXPECT_EQ(box->headstage(1).chain_uploads(0x0D).size(), 2u);
 }
 
+// setStdb sets the channel's standby bit (bit 6 of its byte) in the base configuration that the
+// next upload shifts in; a channel that does not exist is refused with an ERROR line.
+TEST_F(ApiConfiguration, StandbyReachesTheUploadedBaseConfiguration) {
+    open_box();
+    open_and_init_port(3);
+    Stdout_Capture quiet;
+    const auto upload = [&] {
+        EXPECT_EQ(writeProbeConfiguration(0, 3, 0, true), SUCCESS);
+        return box->headstage(2).chain_uploads(0x0C).back(); // the odd channels' chain
+    };
+    const std::vector<uint8_t> before = upload();
+    EXPECT_EQ(setStdb(0, 3, 0, 5, true), SUCCESS);
+    const std::vector<uint8_t> standby = upload();
+    ASSERT_EQ(standby.size(), before.size());
+    std::vector<uint8_t> differences;
+    for (size_t i = 0; i < before.size(); ++i) {
+        if (standby[i] != before[i])
+            differences.push_back(static_cast<uint8_t>(standby[i] ^ before[i]));
+    }
+    EXPECT_EQ(differences, std::vector<uint8_t>{0x02}); // bit 6, the chain's bytes go out bit-reversed
+    EXPECT_EQ(setStdb(0, 3, 0, 5, false), SUCCESS);
+    EXPECT_EQ(upload(), before);
+    Log_Capture capture;
+    EXPECT_EQ(setStdb(0, 3, 0, 384, true), WRONG_CHANNEL);
+    EXPECT_TRUE(capture.contains(logging::Verbosity_ERROR,
+                                 "setStdb : channel 384 is no channel of the probe (0 to 383)"));
+    char text[128] = {};
+    EXPECT_GT(getLastErrorMessage(text, sizeof text), 0u);
+    EXPECT_STREQ(text, "setStdb : channel 384 is no channel of the probe (0 to 383)");
+}
+
 TEST_F(ApiConfiguration, OperatingModeIsOnlyLogged) {
     Log_Capture capture;
     EXPECT_EQ(setOPMODE(0, 1, 0, CALIBRATION), SUCCESS);

@@ -49,17 +49,34 @@ protected:
     // Runs the call on its own thread and fails the test if it does not return in time. The
     // thread is joined, not detached: the Windows build's thread library recycles a detached
     // thread's record while the thread still runs its exit path, and a caller thread made right
-    // after could spin for good on the lock of that record (seen under wine).
+    // after could spin for good on the lock of that record (seen under wine). A call that fails
+    // leaves its ERROR text for getLastErrorMessage on the calling thread.
     NP_ErrorCode within_limit(std::function<NP_ErrorCode()> call) {
+        Log_Capture errors(logging::Verbosity_ERROR);
         auto done = std::make_shared<std::promise<NP_ErrorCode>>();
         std::future<NP_ErrorCode> result = done->get_future();
-        std::thread caller([call = std::move(call), done] { done->set_value(call()); });
+        std::string last_error;
+        std::thread caller([call = std::move(call), done, &last_error] {
+            const NP_ErrorCode code = call();
+            if (code != SUCCESS) {
+                char text[512] = {};
+                np_getLastErrorMessage(text, sizeof text);
+                last_error = text;
+            }
+            done->set_value(code);
+        });
         if (result.wait_for(CALL_LIMIT) != std::future_status::ready) {
             ADD_FAILURE() << "the call did not return within its limit";
             std::abort(); // the hung call cannot be taken back; this test process ends here
         }
         caller.join();
-        return result.get();
+        const NP_ErrorCode code = result.get();
+        if (code != SUCCESS) {
+            EXPECT_FALSE(last_error.empty()) << "getLastErrorMessage after a failure";
+            EXPECT_TRUE(errors.contains(logging::Verbosity_ERROR, last_error))
+                << "getLastErrorMessage gave '" << last_error << "', no ERROR line of the call";
+        }
+        return code;
     }
 
     // Reads until `count` packets of the port came or a read returns nothing.

@@ -38,15 +38,29 @@ TEST_F(ApiLifecycle, DeviceListWithoutRoomWritesNothing) {
     EXPECT_EQ(getDeviceList(nullptr, 4), 1);
 }
 
-TEST_F(ApiLifecycle, SlotLookupAndDeviceInfoAreFixed) {
-    basestationID info{NPPlatform_None, 0};
-    EXPECT_EQ(getDeviceInfo(3, &info), SUCCESS);
-    EXPECT_EQ(info.platformid, NPPlatform_USB);
-    EXPECT_EQ(info.ID, 1);
-    int slot = 99;
-    const basestationID any{NPPlatform_PXI, 42};
-    EXPECT_TRUE(tryGetSlotID(&any, &slot));
-    EXPECT_EQ(slot, 0);
+// A PXI box sits in chassis slot 2 (where hosts look first), any other in slot 0; slot 0 also
+// names a PXI box, for one-slot tools. Other slots and IDs hold nothing.
+TEST_F(ApiLifecycle, SlotsAndIdsNameTheOneBox) {
+    Stderr_Capture err;
+    const auto box_in = [](int slot) {
+        basestationID info{NPPlatform_None, 0};
+        const NP_ErrorCode code = getDeviceInfo(slot, &info);
+        return std::tuple{code, info.platformid, info.ID};
+    };
+    const auto slot_of = [](basestationID id) {
+        int slot = 99;
+        return tryGetSlotID(&id, &slot) ? slot : -slot;
+    };
+    EXPECT_EQ(box_in(0), std::tuple(SUCCESS, NPPlatform_USB, 1));
+    EXPECT_EQ(box_in(2), std::tuple(NO_SLOT, NPPlatform_None, 0));
+    EXPECT_EQ(slot_of({NPPlatform_USB, 1}), 0);
+    EXPECT_EQ(slot_of({NPPlatform_USB, 42}), -99);
+    EXPECT_FALSE(tryGetSlotID(nullptr, nullptr));
+    write_marker("MURA_NPAPI_ADAPTER_SETTINGS", "platform = PXI");
+    EXPECT_EQ(box_in(2), std::tuple(SUCCESS, NPPlatform_PXI, 1));
+    EXPECT_EQ(box_in(0), std::tuple(SUCCESS, NPPlatform_PXI, 1));
+    EXPECT_EQ(box_in(3), std::tuple(NO_SLOT, NPPlatform_None, 0));
+    EXPECT_EQ(slot_of({NPPlatform_PXI, 1}), 2);
 }
 
 TEST_F(ApiLifecycle, SimulationMarkerSelectsSimulationAndNamesTheRecording) {
@@ -208,7 +222,7 @@ TEST_F(ApiLifecycle, CloseWithoutAcquisitionDoesNotBlockAndAllowsAnotherOpen) {
     ASSERT_EQ(openBS(0), SUCCESS);
     EXPECT_EQ(closeBS(0), SUCCESS);
     EXPECT_FALSE(box->is_open());
-    EXPECT_EQ(bistBS(0), FAILED);
+    EXPECT_EQ(bistBS(0), NOT_OPEN);
     ASSERT_EQ(openBS(0), SUCCESS);
     EXPECT_EQ(bistBS(0), SUCCESS);
 }

@@ -139,6 +139,40 @@ TEST_F(ApiPublishedSequence, ArmDropsWhatTheStoppedRunLeftAndTheNextTriggerDeliv
     EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
 }
 
+// Hosts route a software trigger to the acquisition trigger and set its edge before they arm;
+// what they set is reported back. The box's TTL input cannot start acquisition: refused.
+TEST_F(ApiPublishedSequence, SoftwareTriggerRoutingAndEdgeAreRememberedTheTtlInputIsRefused) {
+    const auto connected = [](switchmatrixinput_t input) {
+        bool is = false;
+        EXPECT_EQ(switchmatrix_get(0, SM_Output_AcquisitionTrigger, input, &is), SUCCESS);
+        return is;
+    };
+    EXPECT_EQ(switchmatrix_set(0, SM_Output_AcquisitionTrigger, SM_Input_SWTrigger1, true), SUCCESS);
+    EXPECT_TRUE(connected(SM_Input_SWTrigger1));
+    EXPECT_EQ(switchmatrix_set(0, SM_Output_AcquisitionTrigger, SM_Input_SWTrigger2, true), SUCCESS);
+    EXPECT_EQ(std::pair(connected(SM_Input_SWTrigger1), connected(SM_Input_SWTrigger2)),
+              std::pair(false, true));
+    EXPECT_EQ(switchmatrix_clear(0, SM_Output_AcquisitionTrigger), SUCCESS);
+    EXPECT_FALSE(connected(SM_Input_SWTrigger2));
+
+    triggeredge_t edge = triggeredge_rising;
+    EXPECT_EQ(setTriggerEdge(0, false), SUCCESS);
+    EXPECT_EQ(switchmatrix_getOutputTriggerEdge(0, SM_Output_AcquisitionTrigger, &edge), SUCCESS);
+    EXPECT_EQ(edge, triggeredge_falling);
+    EXPECT_EQ(switchmatrix_setOutputTriggerEdge(0, SM_Output_AcquisitionTrigger, triggeredge_rising),
+              SUCCESS);
+    EXPECT_EQ(switchmatrix_getOutputTriggerEdge(0, SM_Output_AcquisitionTrigger, &edge), SUCCESS);
+    EXPECT_EQ(edge, triggeredge_rising);
+
+    Log_Capture capture;
+    EXPECT_EQ(switchmatrix_set(0, SM_Output_AcquisitionTrigger, SM_Input_SMA, true), NOTSUPPORTED);
+    EXPECT_FALSE(connected(SM_Input_SMA));
+    EXPECT_TRUE(capture.contains(logging::Verbosity_WARNING,
+                                 "switchmatrix_set : the box cannot route its TTL input (SMA) to the "
+                                 "acquisition trigger; acquisition starts on a software trigger "
+                                 "(setSWTrigger)"));
+}
+
 TEST_F(ApiPublishedSequence, StopAndCloseReleaseBlockedReadersAtOnce) {
     open_box();
     ASSERT_EQ(start_acquisition(0, 1), SUCCESS);

@@ -29,7 +29,8 @@ TEST(AdapterSettings, EveryKeyCommentsAndBlanks) {
                         "bs_firmware = 10.2.33 # what the host insists on\n"
                         "bsc_firmware = 1.0.0\nvirtual_recording = runs/a b.bin\n"
                         "virtual_speed = 2.5\nvirtual_content = counter\n"
-                        "virtual_sync_hz = 0.5\nsync_input_line = 12\nraw_capture = c.bin\n",
+                        "virtual_sync_hz = 0.5\nsync_input_line = 12\nraw_capture = c.bin\n"
+                        "virtual_faults = PSB, i2c\n",
                         diagnostics);
     EXPECT_TRUE(diagnostics.empty());
     EXPECT_EQ(settings.device, Settings::Device::virtual_box);
@@ -40,10 +41,11 @@ TEST(AdapterSettings, EveryKeyCommentsAndBlanks) {
     EXPECT_EQ(settings.virtual_speed, 2.5);
     EXPECT_EQ(settings.virtual_content, "counter");
     EXPECT_EQ(settings.describe(),
-              (std::vector<std::string>{
-                  "device = virtual", "platform = PXI", "bs_firmware = 10.2.33", "bsc_firmware = 1.0.0",
-                  "virtual_recording = runs/a b.bin", "virtual_speed = 2.5", "virtual_content = counter",
-                  "virtual_sync_hz = 0.5", "sync_input_line = 12", "raw_capture = c.bin"}));
+              (std::vector<std::string>{"device = virtual", "platform = PXI", "bs_firmware = 10.2.33",
+                                        "bsc_firmware = 1.0.0", "virtual_recording = runs/a b.bin",
+                                        "virtual_speed = 2.5", "virtual_content = counter",
+                                        "virtual_sync_hz = 0.5", "sync_input_line = 12",
+                                        "raw_capture = c.bin", "virtual_faults = psb, i2c"}));
 }
 
 TEST(AdapterSettings, UnknownKeysWarnBadValuesAndLinesKeepTheDefault) {
@@ -51,7 +53,8 @@ TEST(AdapterSettings, UnknownKeysWarnBadValuesAndLinesKeepTheDefault) {
     const Settings settings = Settings::parse(
         "gain = 5\ndevice = box\nplatform = USB3\nbs_firmware = 2.0\nbsc_firmware = 2.-1.0\n"
         "virtual_speed = 0\nvirtual_speed = 1e9\nvirtual_speed = 1,5\nvirtual_content = noise\n"
-        "just words\nvirtual_recording =\nsync_input_line = 8\nvirtual_sync_hz = -1\n",
+        "just words\nvirtual_recording =\nsync_input_line = 8\nvirtual_sync_hz = -1\n"
+        "virtual_faults = psb, fire\n",
         diagnostics);
     const Settings defaults;
     EXPECT_EQ(settings.device, defaults.device);
@@ -94,7 +97,10 @@ TEST(AdapterSettings, UnknownKeysWarnBadValuesAndLinesKeepTheDefault) {
                 "default is kept",
             "ERROR " + file +
                 "13: bad value '-1' for virtual_sync_hz (expected a number from 0 to 1000); the "
-                "default is kept"}));
+                "default is kept",
+            "ERROR " + file +
+                "14: bad value 'psb, fire' for virtual_faults (expected a comma-separated list of psb, "
+                "signal, prbs, sr, eeprom, i2c); the default is kept"}));
 }
 
 // The file in the working directory: absent gives the defaults quietly; present is reported.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -27,6 +28,16 @@ struct Callback_Sink {
 };
 
 thread_local int t_scope_depth = 0;
+// A plain array: a thread-local object with a destructor costs every thread of a host an exit
+// handler in the Windows build's thread-local emulation.
+constexpr size_t LAST_ERROR_CAPACITY = 512;
+thread_local char t_last_error[LAST_ERROR_CAPACITY];
+
+void remember_last_error(std::string_view text) {
+    const size_t count = std::min(text.size(), LAST_ERROR_CAPACITY - 1);
+    std::memcpy(t_last_error, text.data(), count);
+    t_last_error[count] = '\0';
+}
 
 spdlog::level::level_enum spdlog_level_for(int verbosity) {
     if (verbosity <= Verbosity_ERROR)
@@ -191,7 +202,17 @@ void remove_callback(const std::string& id) {
     Registry::instance().remove_callback(id);
 }
 void write_line(int verbosity, std::string_view text) {
+    if (verbosity == Verbosity_ERROR)
+        remember_last_error(text);
     Registry::instance().write(verbosity, text);
+}
+
+std::string last_error_of_this_thread() {
+    return t_last_error;
+}
+
+void set_last_error_of_this_thread(std::string text) {
+    remember_last_error(text);
 }
 
 Log_Scope::Log_Scope(int verbosity, std::string name)

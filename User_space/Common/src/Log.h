@@ -44,6 +44,12 @@ MURA_EXPORT void remove_callback(const std::string& id);
 // Writes one already formatted line to every sink that admits its verbosity.
 MURA_EXPORT void write_line(int verbosity, std::string_view text);
 
+// The text of the last ERROR line this thread wrote (empty before any): what a host's
+// getLastErrorMessage shows after one of its calls failed.
+MURA_EXPORT std::string last_error_of_this_thread();
+// Makes `text` this thread's last error without writing a line (a failure that logs no ERROR).
+MURA_EXPORT void set_last_error_of_this_thread(std::string text);
+
 template <class... Args>
 void log(int verbosity, const char* format, const Args&... args) {
     if (!is_enabled(verbosity))

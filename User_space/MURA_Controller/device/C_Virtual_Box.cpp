@@ -81,8 +81,8 @@ std::shared_ptr<A_MURA_Controller> C_Virtual_Box::open_controller(const Options&
         return nullptr;
     }
     const MURA_Virtual_Box_Options module_options{options.recording.c_str(), options.speed,
-                                                  options.content.c_str(), options.sync_hz,
-                                                  options.sync_line};
+                                                  options.content.c_str(),   options.sync_hz,
+                                                  options.sync_line,         options.faults.c_str()};
     char error[256] = {};
     A_MURA_Controller* controller = entry.create(&module_options, error, sizeof error);
     if (!controller) {

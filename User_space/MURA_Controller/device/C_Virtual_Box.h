@@ -21,6 +21,7 @@ public:
         std::string content = "neural";
         double sync_hz = 1.0; // the pulser on its sync input; 0: none
         int sync_line = 9;    // the TTL input that is its sync input
+        std::string faults;   // comma-separated: psb, signal, prbs, sr, eeprom, i2c
     };
 
     // A controller of the virtual box with its register modules, or null after an ERROR line.

@@ -25,6 +25,10 @@ struct MURA_Virtual_Box_Options {
     // input that is the sync input.
     double sync_hz;
     int sync_line;
+    // Faults the box shows, comma-separated: psb (a wrong PSB test pattern), signal (no test
+    // signal), prbs (link errors in PRBS), sr (configuration uploads fail), eeprom (the EEPROMs do
+    // not answer), i2c (the probe does not answer); null or empty: none.
+    const char* faults;
 };
 
 // A new controller of the process's one virtual box (made on the first call; later calls

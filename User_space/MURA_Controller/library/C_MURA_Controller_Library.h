@@ -110,6 +110,9 @@ public:
     bool getGain(uint32_t port, int channel, int* ap_gain, int* lfp_gain);
     bool setReference(uint32_t port, int channel, int shank, channelreference_t reference, int bank);
     bool setAPCornerFrequency(uint32_t port, int channel, bool flag);
+    // The channel's standby bit in the probe's base configuration (uploaded by the next
+    // writeProbeConfiguration).
+    bool setStdb(uint32_t port, int channel, bool standby);
     bool setADCCalibration(uint32_t port, const char* file);
     bool setGainCalibration(uint32_t port, const char* file);
     bool clear_all_electrode_to_bank_assignments(uint32_t port);
@@ -120,6 +123,9 @@ public:
     bool readHSVersion(uint32_t port, uint8_t* major, uint8_t* minor);
     bool readProbePN(uint32_t port, char* text, uint32_t length);
     bool readProbeSN(uint32_t port, uint64_t* serial);
+    // The headstage EEPROM's serial number: eight bytes, least significant first, from byte 2
+    // (between the version and the part number of either layout); 0 where it holds none.
+    bool readHSSN(uint32_t port, uint64_t* serial);
     bool dump_eeprom(uint32_t port, const char* file, uint8_t device, uint32_t count);
     bool dump_hs_eeprom(uint32_t port, const char* file, uint32_t count);
     bool dump_flex_eeprom(uint32_t port, const char* file, uint32_t count);
@@ -203,6 +209,8 @@ public:
     NP_Probe_Control_Module& probe_control(uint32_t port) const;
 
 private:
+    // Eight EEPROM bytes from `offset`, least significant first (takes the tunnel).
+    bool read_eeprom_number(uint32_t port, uint8_t device, uint8_t offset, uint64_t& number);
     bool check_np_ports_status();
     void log_fpga_info();
     static uint8_t np_port_mask_from_count(uint8_t count);

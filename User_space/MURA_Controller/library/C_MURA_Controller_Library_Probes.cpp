@@ -229,6 +229,11 @@ bool MURA_Controller_Library::setAPCornerFrequency(uint32_t port, int channel, b
     return probe_config(port).set_ap_highpass_flag(channel, flag) == 0;
 }
 
+bool MURA_Controller_Library::setStdb(uint32_t port, int channel, bool standby) {
+    std::lock_guard lock(m_tunnel_mutex);
+    return probe_config(port).set_channel_flag6(channel, standby) == 0;
+}
+
 bool MURA_Controller_Library::setGainCalibration(uint32_t port, const char* file) {
     if (!file) {
         logging::error("setGainCalibration : no file name");
@@ -362,6 +367,19 @@ bool MURA_Controller_Library::readProbePN(uint32_t port, char* text, uint32_t le
     }
 }
 
+bool MURA_Controller_Library::read_eeprom_number(uint32_t port, uint8_t device, uint8_t offset,
+                                                 uint64_t& number) {
+    std::lock_guard lock(m_tunnel_mutex);
+    probe_control(port);
+    route_tunnel_to(port);
+    uint8_t bytes[8] = {};
+    m_i2c->read_bytes(device, offset, bytes, 8);
+    number = 0;
+    for (int i = 7; i >= 0; --i)
+        number = (number << 8) | bytes[i];
+    return true;
+}
+
 bool MURA_Controller_Library::readProbeSN(uint32_t port, uint64_t* serial) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "readProbeSN");
     if (!serial) {
@@ -372,19 +390,29 @@ bool MURA_Controller_Library::readProbeSN(uint32_t port, uint64_t* serial) {
         *serial = SIMULATED_PROBE_SERIAL_NUMBER;
         return true;
     }
-    std::lock_guard lock(m_tunnel_mutex);
     try {
-        probe_control(port);
-        route_tunnel_to(port);
-        uint8_t bytes[8] = {};
-        m_i2c->read_bytes(i2c_device::PROBE_EEPROM, 0, bytes, 8);
-        uint64_t value = 0;
-        for (int i = 7; i >= 0; --i)
-            value = (value << 8) | bytes[i];
-        *serial = value;
-        return true;
+        return read_eeprom_number(port, i2c_device::PROBE_EEPROM, 0, *serial);
     } catch (const std::exception& e) {
         logging::error("Exception caught during readProbeSN : %s", e.what());
+        return false;
+    }
+}
+
+bool MURA_Controller_Library::readHSSN(uint32_t port, uint64_t* serial) {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "readHSSN");
+    constexpr uint8_t SERIAL_NUMBER_OFFSET = 2;
+    if (!serial) {
+        logging::error("readHSSN : no place for the serial number");
+        return false;
+    }
+    if (m_simulation) {
+        *serial = 0;
+        return true;
+    }
+    try {
+        return read_eeprom_number(port, i2c_device::HEADSTAGE_EEPROM, SERIAL_NUMBER_OFFSET, *serial);
+    } catch (const std::exception& e) {
+        logging::error("Exception caught during readHSSN : %s", e.what());
         return false;
     }
 }

@@ -88,8 +88,11 @@ bool execute_psb_test(C_Streaming_Control& streaming, unsigned port) {
         if (!prepare_test_stream(streaming, PSB_TEST_RECORDING))
             return false;
         streaming.enable_streaming(true, {port}, false, {}, true);
+        // The test has passed once enough blocks matched (a box sends the pattern at its own
+        // rate: pumping on would only make the test last longer).
         for (unsigned pump = 0; pump < PSB_PUMP_BUDGET; ++pump) {
-            if (!streaming.pump_data_to_demux())
+            if (tester->successful_comparison_count() >= PSB_PASS_MIN_SUCCESSES ||
+                !streaming.pump_data_to_demux())
                 break;
         }
         streaming.disable_streaming();

@@ -12,29 +12,32 @@
 
 namespace Selvan::MURA {
 
+// Iterative radix-2 (bit-reversed order, then butterflies of growing span): no allocation, as
+// the signal test runs it on every channel of the probe.
 void fast_fourier(std::complex<double>* x, double n) {
     const auto size = static_cast<size_t>(n);
     if (size <= 1)
         return;
-    const size_t half = size / 2;
-    // Even-indexed samples first, odd-indexed second.
-    std::vector<std::complex<double>> odd(half);
-    for (size_t k = 0; k < half; ++k)
-        odd[k] = x[2 * k + 1];
-    for (size_t k = 0; k < half; ++k)
-        x[k] = x[2 * k];
-    for (size_t k = 0; k < half; ++k)
-        x[half + k] = odd[k];
-    fast_fourier(x, static_cast<double>(half));
-    fast_fourier(x + half, static_cast<double>(half));
-    const double angle = 2 * std::numbers::pi / static_cast<double>(size);
-    const std::complex<double> step(std::cos(angle), std::sin(angle));
-    std::complex<double> w(1.0, 0.0);
-    for (size_t k = 0; k < half; ++k) {
-        const std::complex<double> t = w * x[k + half];
-        x[k + half] = x[k] - t;
-        x[k] = x[k] + t;
-        w *= step;
+    for (size_t i = 1, j = 0; i < size; ++i) {
+        size_t bit = size >> 1;
+        for (; j & bit; bit >>= 1)
+            j ^= bit;
+        j |= bit;
+        if (i < j)
+            std::swap(x[i], x[j]);
+    }
+    for (size_t span = 2; span <= size; span <<= 1) {
+        const double angle = 2 * std::numbers::pi / static_cast<double>(span);
+        const std::complex<double> step(std::cos(angle), std::sin(angle));
+        for (size_t start = 0; start < size; start += span) {
+            std::complex<double> w(1.0, 0.0);
+            for (size_t k = 0; k < span / 2; ++k) {
+                const std::complex<double> t = w * x[start + k + span / 2];
+                x[start + k + span / 2] = x[start + k] - t;
+                x[start + k] += t;
+                w *= step;
+            }
+        }
     }
 }
 

@@ -79,6 +79,19 @@ bool parse_number(std::string_view text, double lowest, double highest, bool zer
     return true;
 }
 
+bool valid_fault_list(std::string_view list) {
+    static const std::vector<std::string_view> FAULTS{"psb", "signal", "prbs", "sr", "eeprom", "i2c"};
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        const std::string_view name = trim(list.substr(start, comma - start));
+        if (std::find(FAULTS.begin(), FAULTS.end(), name) == FAULTS.end())
+            return false;
+        start = comma + 1;
+    }
+    return true;
+}
+
 // Applies one `key = value`; returns what the value should have been when it is refused.
 std::string apply(Settings& settings, const std::string& key, std::string_view value, bool& known) {
     known = true;
@@ -123,6 +136,10 @@ std::string apply(Settings& settings, const std::string& key, std::string_view v
             line > Settings::LAST_STATUS_TTL_LINE)
             return "a TTL input from 9 to 17";
         settings.sync_input_line = line;
+    } else if (key == "virtual_faults") {
+        if (!valid_fault_list(word))
+            return "a comma-separated list of psb, signal, prbs, sr, eeprom, i2c";
+        settings.virtual_faults = word;
     } else if (key == "raw_capture") {
         if (value.empty())
             return "the path of a file to write";
@@ -208,6 +225,7 @@ std::vector<std::string> C_Adapter_Settings::describe() const {
     lines.push_back(fmt::format("virtual_sync_hz = {}", virtual_sync_hz));
     lines.push_back(fmt::format("sync_input_line = {}", sync_input_line));
     lines.push_back("raw_capture = " + (raw_capture.empty() ? "(none)" : raw_capture));
+    lines.push_back("virtual_faults = " + (virtual_faults.empty() ? "(none)" : virtual_faults));
     return lines;
 }
 

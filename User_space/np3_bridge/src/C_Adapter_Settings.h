@@ -48,6 +48,9 @@ public:
     int sync_input_line = 9;
     // Where the box's stream is also written as it is read; empty: nowhere.
     std::string raw_capture;
+    // Faults the virtual box shows, for trying a host's error handling: its probes' self tests
+    // fail (psb, signal, prbs, sr, eeprom, i2c), as a comma-separated list.
+    std::string virtual_faults;
 
     static constexpr int FIRST_STATUS_TTL_LINE = 9;
     static constexpr int LAST_STATUS_TTL_LINE = 17;

@@ -95,6 +95,24 @@ NP_ErrorCode NP_APIC setAPCornerFrequency(int slotID, int portID, int dockID, in
     });
 }
 
+// The channel's standby bit of the base configuration (uploaded by writeProbeConfiguration).
+NP_ErrorCode NP_APIC setStdb(int slotID, int portID, int dockID, int channel, bool standby) {
+    MURA_LOG_SCOPE(1, "setStdb");
+    logging::log(1, "slotID : %d, portID : %d, dockID : %d, channel : %d, standby : %d", slotID, portID,
+                 dockID, channel, standby);
+    if (!valid_api_port(portID)) {
+        logging::error("setStdb : port %d is no port of the box (1 to 4)", portID);
+        return WRONG_PORT;
+    }
+    if (channel < 0 || channel >= NP1_PROBE_CHANNEL_COUNT) {
+        logging::error("setStdb : channel %d is no channel of the probe (0 to 383)", channel);
+        return WRONG_CHANNEL;
+    }
+    return configure("setStdb", [&](MURA_Controller_Library& library) {
+        return library.setStdb(library_port(portID), channel, standby);
+    });
+}
+
 NP_ErrorCode NP_APIC setADCCalibration(int slotID, int portID, const char* filename) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "setADCCalibration");
     logging::log(1, "slotID : %d, portID : %d, filename : %s", slotID, portID,

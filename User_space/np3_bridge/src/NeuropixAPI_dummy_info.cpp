@@ -109,6 +109,22 @@ void NP_APIC getAPIVersion(int* version_major, int* version_minor) {
     *version_minor = 0;
 }
 
+// The adapter's name and version, cut to the buffer; returns the whole text's length.
+size_t NP_APIC getAPIVersionFull(char* buffer, size_t size) {
+    MURA_LOG_SCOPE(1, "getAPIVersionFull");
+    const std::string text = "np3_bridge " NP3_VERSION_TEXT " (Neuropixels API v3 for the MURA box)";
+    copy_text(buffer, size, text.c_str());
+    return text.size();
+}
+
+// The last ERROR line of the calling thread (its last failed call), cut to the buffer; returns
+// the whole text's length, 0 when the thread has had no failure.
+size_t NP_APIC getLastErrorMessage(char* bufStart, size_t bufsize) {
+    const std::string text = logging::last_error_of_this_thread();
+    copy_text(bufStart, bufsize, text.c_str());
+    return text.size();
+}
+
 namespace {
 
 NP_ErrorCode version_one_zero(const char* function, int* version_major, int* version_minor) {

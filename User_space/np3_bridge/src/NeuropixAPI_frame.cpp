@@ -75,6 +75,7 @@ bool valid_api_port(int port_id) {
 NP_ErrorCode not_supported(const char* function) {
     MURA_LOG_SCOPE(1, function);
     logging::log(1, "not supported");
+    logging::set_last_error_of_this_thread(std::string(function) + " : not supported by the MURA box");
     return Neuropixels::NOTSUPPORTED;
 }
 

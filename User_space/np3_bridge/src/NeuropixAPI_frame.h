@@ -83,6 +83,10 @@ struct Adapter_State {
     // current converters that applies it (both under the converters' lock).
     npoe_adapter::C_Sync_Timeline::Routing sync_routing;
     std::shared_ptr<npoe_adapter::C_Sync_Timeline> sync_timeline;
+    // What a host routed to the acquisition trigger and on which edge (remembered and reported;
+    // the software trigger starts acquisition on an armed slot whatever the routing).
+    std::atomic<Neuropixels::switchmatrixinput_t> trigger_input{Neuropixels::SM_Input_SWTrigger1};
+    std::atomic<Neuropixels::triggeredge_t> trigger_edge{Neuropixels::triggeredge_rising};
 
     std::atomic<bool> acquisition_started{false};
     // Set while acquisition stops or after it stopped: a read returns after its current packet.

@@ -9,16 +9,6 @@ namespace Neuropixels {
 using namespace Selvan::MURA;
 using Selvan::MURA::api::not_supported;
 
-size_t NP_APIC getAPIVersionFull(char*, size_t) {
-    not_supported("getAPIVersionFull");
-    return 0;
-}
-
-size_t NP_APIC getLastErrorMessage(char*, size_t) {
-    not_supported("getLastErrorMessage");
-    return 0;
-}
-
 NP_ErrorCode NP_APIC scanBS() {
     MURA_LOG_SCOPE(1, "scanBS");
     logging::log(1, "%d", 0);
@@ -43,10 +33,6 @@ NP_ErrorCode NP_APIC detectBS(int, bool*) {
     return not_supported("detectBS");
 }
 
-NP_ErrorCode NP_APIC setTriggerEdge(int, bool) {
-    return not_supported("setTriggerEdge");
-}
-
 NP_ErrorCode NP_APIC switchmatrix_setInputInversion(int, switchmatrixinput_t, bool) {
     return not_supported("switchmatrix_setInputInversion");
 }
@@ -61,14 +47,6 @@ NP_ErrorCode NP_APIC switchmatrix_setOutputInversion(int, switchmatrixoutput_t, 
 
 NP_ErrorCode NP_APIC switchmatrix_getOutputInversion(int, switchmatrixoutput_t, bool*) {
     return not_supported("switchmatrix_getOutputInversion");
-}
-
-NP_ErrorCode NP_APIC switchmatrix_setOutputTriggerEdge(int, switchmatrixoutput_t, triggeredge_t) {
-    return not_supported("switchmatrix_setOutputTriggerEdge");
-}
-
-NP_ErrorCode NP_APIC switchmatrix_getOutputTriggerEdge(int, switchmatrixoutput_t, triggeredge_t*) {
-    return not_supported("switchmatrix_getOutputTriggerEdge");
 }
 
 NP_ErrorCode NP_APIC setDataMode(int, int, np_datamode_t) {
@@ -127,12 +105,6 @@ NP_ErrorCode NP_APIC setHSLed(int slotID, int portID, bool enable) {
     MURA_LOG_SCOPE(1, "setHSLed");
     logging::log(1, "enable : %d, slotID : %d, portID : %d", static_cast<int>(enable),
                  static_cast<int>(slotID), static_cast<int>(portID));
-    return SUCCESS;
-}
-
-NP_ErrorCode NP_APIC readHSSN(int, int, uint64_t*) {
-    MURA_LOG_SCOPE(1, "readHSSN");
-    logging::log(1, "%d", 0);
     return SUCCESS;
 }
 
@@ -196,10 +168,6 @@ NP_ErrorCode NP_APIC unpackData(const np_packet_t*, int16_t*, int, int*) {
 
 NP_ErrorCode NP_APIC selectElectrodeMask(int, int, int, int, int, electrodebanks_t) {
     return not_supported("selectElectrodeMask");
-}
-
-NP_ErrorCode NP_APIC setStdb(int, int, int, int, bool) {
-    return not_supported("setStdb");
 }
 
 NP_ErrorCode NP_APIC selectColumnPattern(int, int portID, int, columnpattern_t) {
@@ -310,12 +278,6 @@ NP_ErrorCode NP_APIC bistReadPRBS(int, int, int*) {
 
 NP_ErrorCode NP_APIC bistNoise(int, int portID, int) {
     MURA_LOG_SCOPE(1, "bistNoise");
-    logging::log(1, "%d", static_cast<int>(portID));
-    return SUCCESS;
-}
-
-NP_ErrorCode NP_APIC bistSignal(int, int portID, int) {
-    MURA_LOG_SCOPE(1, "bistSignal");
     logging::log(1, "%d", static_cast<int>(portID));
     return SUCCESS;
 }

@@ -135,6 +135,31 @@ NP_ErrorCode NP_APIC readHSPN(int slotID, int portID, char* pn, size_t maxlen) {
     });
 }
 
+// The headstage EEPROM's serial number (0 where it holds none).
+NP_ErrorCode NP_APIC readHSSN(int slotID, int portID, uint64_t* sn) {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "readHSSN");
+    logging::info("slotID : %d, portID : %d", slotID, portID);
+    return guarded("readHSSN", FAILED, [&] {
+        if (!sn) {
+            logging::error("readHSSN : no place for the serial number");
+            return PARAMETER_INVALID;
+        }
+        if (!valid_api_port(portID)) {
+            logging::error("readHSSN : port %d is no port of the box (1 to 4)", portID);
+            return WRONG_PORT;
+        }
+        const auto library = open_library("readHSSN");
+        if (!library)
+            return NOT_OPEN;
+        std::lock_guard lock(state().probe_access_mutex);
+        if (!ensure_port_link(*library, portID))
+            return link_down("readHSSN", portID);
+        if (!library->readHSSN(library_port(portID), sn))
+            return eeprom_unreadable("readHSSN", portID);
+        return SUCCESS;
+    });
+}
+
 NP_ErrorCode NP_APIC readProbePN(int slotID, int portID, int dockID, char* pn, size_t maxlen) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "readProbePN");
     logging::info("slotID : %d, portID : %d, dockID : %d", slotID, portID, dockID);
@@ -186,9 +211,12 @@ NP_ErrorCode NP_APIC getHeadstageHardwareID(int slotID, int portID, struct Hardw
             std::lock_guard lock(state().probe_access_mutex);
             if (!ensure_port_link(*library, portID))
                 return link_down("getHeadstageHardwareID", portID);
+            uint64_t serial = 0;
             if (!library->readHSVersion(library_port(portID), &id.version_Major, &id.version_Minor) ||
-                !library->readHSPN(library_port(portID), id.ProductNumber, sizeof id.ProductNumber))
+                !library->readHSPN(library_port(portID), id.ProductNumber, sizeof id.ProductNumber) ||
+                !library->readHSSN(library_port(portID), &serial))
                 return eeprom_unreadable("getHeadstageHardwareID", portID);
+            id.SerialNumber = serial;
         }
         apply_headstage_fallback(id.ProductNumber, sizeof id.ProductNumber);
         logging::info("Reporting headstage %s, version %d.%d", id.ProductNumber, id.version_Major,

@@ -22,8 +22,8 @@ constexpr std::chrono::seconds LIBRARY_RELEASE_WAIT{5};
 // The virtual box, or null after an ERROR line.
 std::shared_ptr<MURA_Controller_Library> make_virtual_box_library(const C_Adapter_Settings& settings) {
     C_Virtual_Box::Options options{settings.virtual_recording, settings.virtual_speed,
-                                   settings.virtual_content, settings.virtual_sync_hz,
-                                   settings.sync_input_line};
+                                   settings.virtual_content,   settings.virtual_sync_hz,
+                                   settings.sync_input_line,   settings.virtual_faults};
     if (!options.recording.empty() && !std::ifstream(options.recording, std::ios::binary)) {
         logging::error("virtual_recording %s cannot be read; the virtual box synthesizes its stream",
                        options.recording);
@@ -209,28 +209,53 @@ using namespace Selvan::MURA::api;
 // Basestation lifecycle
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+// The box's basestation ID, and its slot: a PXI chassis numbers its module slots from 2 (hosts
+// look for base stations in slots 2 to 18), the other platforms from 0. Slot 0 stays an alias
+// of the box for hosts and tools written for a one-slot adapter.
+constexpr int BOX_ID = 1;
+
+int slot_of_box(NPPlatformID_t platform) {
+    return platform == NPPlatform_PXI ? 2 : 0;
+}
+
+bool slot_holds_box(int slot, NPPlatformID_t platform) {
+    return slot == slot_of_box(platform) || slot == 0;
+}
+
+} // namespace
+
 int NP_APIC getDeviceList(struct basestationID* list, int count) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "getDeviceList");
     logging::info("count : %d", count);
     std::call_once(state().log_file_added, [] { logging::add_file(LOG_FILE_NAME, logging::Verbosity_MAX); });
     if (list && count >= 1)
-        *list = {C_Adapter_Settings::load(false).platform, 1};
+        *list = {C_Adapter_Settings::load(false).platform, BOX_ID};
     return 1;
 }
 
 NP_ErrorCode NP_APIC getDeviceInfo(int slotID, struct basestationID* info) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "getDeviceInfo");
     logging::info("slotID : %d", slotID);
+    const NPPlatformID_t platform = C_Adapter_Settings::load(false).platform;
+    if (!slot_holds_box(slotID, platform)) {
+        logging::error("getDeviceInfo : slot %d holds no basestation", slotID);
+        return NO_SLOT;
+    }
     if (info)
-        *info = {C_Adapter_Settings::load(false).platform, 1};
+        *info = {platform, BOX_ID};
     return SUCCESS;
 }
 
-bool NP_APIC tryGetSlotID(const basestationID*, int* slotID) {
+bool NP_APIC tryGetSlotID(const basestationID* bsid, int* slotID) {
     MURA_LOG_SCOPE(logging::Verbosity_INFO, "tryGetSlotID");
-    logging::log(1, "%d", 0);
-    if (slotID)
-        *slotID = 0;
+    if (!bsid || !slotID || bsid->ID != BOX_ID) {
+        logging::error("tryGetSlotID : no basestation has the ID %d", bsid ? bsid->ID : -1);
+        return false;
+    }
+    *slotID = slot_of_box(C_Adapter_Settings::load(false).platform);
+    logging::log(1, "%d", *slotID);
     return true;
 }
 

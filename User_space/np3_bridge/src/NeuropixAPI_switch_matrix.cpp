@@ -1,7 +1,8 @@
-// The sync signal through the exported API: hosts route the box's sync input (SMA) or a square
-// wave made from the sample clock into the electrode packets' SYNC status bit, with the switch
-// matrix (output SM_Output_StatusBit) or with the sync parameters, and read back what they set.
-// Other parameters and outputs keep their earlier answers.
+// The switch matrix through the exported API. Hosts route the box's sync input (SMA) or a
+// square wave made from the sample clock into the electrode packets' SYNC status bit (output
+// SM_Output_StatusBit, or the sync parameters), and a software trigger to the acquisition
+// trigger (SM_Output_AcquisitionTrigger) on an edge; what they set is read back. Other
+// parameters and outputs keep their earlier answers.
 
 #include "NeuropixAPI.h"
 
@@ -144,12 +145,40 @@ NP_ErrorCode NP_APIC getParameter_double(np_parameter_t paramid, double* value) 
     return SUCCESS;
 }
 
+namespace {
+
+bool software_trigger(switchmatrixinput_t input) {
+    return input == SM_Input_SWTrigger1 || input == SM_Input_SWTrigger2;
+}
+
+// The software triggers are the box's way to start acquisition; its TTL input (SMA) cannot
+// start it through this adapter, and is refused as such.
+NP_ErrorCode route_acquisition_trigger(switchmatrixinput_t input, bool connect) {
+    if (input == SM_Input_SMA)
+        return refused_routing(
+            "switchmatrix_set",
+            "its TTL input (SMA) to the acquisition trigger; acquisition starts on a software "
+            "trigger (setSWTrigger)");
+    if (!software_trigger(input))
+        return refused_routing("switchmatrix_set", "that input to the acquisition trigger");
+    Adapter_State& s = state();
+    if (connect)
+        s.trigger_input = input;
+    else if (s.trigger_input == input)
+        s.trigger_input = SM_Input_None;
+    return SUCCESS;
+}
+
+} // namespace
+
 // Connecting an input routes it to the status bit, in place of the one before; disconnecting
-// the routed input leaves the bit at 0.
+// the routed input leaves the bit at 0. The acquisition trigger takes a software trigger.
 NP_ErrorCode NP_APIC switchmatrix_set(int slotID, switchmatrixoutput_t output, switchmatrixinput_t inputline,
                                       bool connect) {
     MURA_LOG_SCOPE(1, "switchmatrix_set");
     logging::log(1, "%d", static_cast<int>(slotID));
+    if (output == SM_Output_AcquisitionTrigger)
+        return route_acquisition_trigger(inputline, connect);
     if (output != SM_Output_StatusBit)
         return SUCCESS;
     return guarded("switchmatrix_set", FAILED, [&] {
@@ -168,21 +197,57 @@ NP_ErrorCode NP_APIC switchmatrix_set(int slotID, switchmatrixoutput_t output, s
 
 NP_ErrorCode NP_APIC switchmatrix_get(int, switchmatrixoutput_t output, switchmatrixinput_t inputline,
                                       bool* isconnected) {
-    if (output != SM_Output_StatusBit)
+    if (output != SM_Output_StatusBit && output != SM_Output_AcquisitionTrigger)
         return not_supported("switchmatrix_get");
     MURA_LOG_SCOPE(1, "switchmatrix_get");
     if (!isconnected)
         return PARAMETER_INVALID;
+    if (output == SM_Output_AcquisitionTrigger) {
+        *isconnected = state().trigger_input == inputline;
+        return SUCCESS;
+    }
     Source source{};
     *isconnected = source_of_input(inputline, source) && sync_routing().source == source;
     return SUCCESS;
 }
 
 NP_ErrorCode NP_APIC switchmatrix_clear(int, switchmatrixoutput_t output) {
-    if (output != SM_Output_StatusBit)
+    if (output != SM_Output_StatusBit && output != SM_Output_AcquisitionTrigger)
         return not_supported("switchmatrix_clear");
     MURA_LOG_SCOPE(1, "switchmatrix_clear");
-    route_sync([](Routing& routing) { routing.source = Source::none; });
+    if (output == SM_Output_AcquisitionTrigger)
+        state().trigger_input = SM_Input_None;
+    else
+        route_sync([](Routing& routing) { routing.source = Source::none; });
+    return SUCCESS;
+}
+
+// The software trigger has no edge; the edge a host sets is remembered and reported back.
+NP_ErrorCode NP_APIC setTriggerEdge(int slotID, bool rising) {
+    MURA_LOG_SCOPE(1, "setTriggerEdge");
+    logging::log(1, "slotID : %d, rising : %d", slotID, rising);
+    state().trigger_edge = rising ? triggeredge_rising : triggeredge_falling;
+    return SUCCESS;
+}
+
+NP_ErrorCode NP_APIC switchmatrix_setOutputTriggerEdge(int slotID, switchmatrixoutput_t output,
+                                                       triggeredge_t edge) {
+    MURA_LOG_SCOPE(1, "switchmatrix_setOutputTriggerEdge");
+    logging::log(1, "slotID : %d, edge : %d", slotID, static_cast<int>(edge));
+    if (output != SM_Output_AcquisitionTrigger || (edge != triggeredge_rising && edge != triggeredge_falling))
+        return refused_routing("switchmatrix_setOutputTriggerEdge", "that edge to that output");
+    state().trigger_edge = edge;
+    return SUCCESS;
+}
+
+NP_ErrorCode NP_APIC switchmatrix_getOutputTriggerEdge(int, switchmatrixoutput_t output,
+                                                       triggeredge_t* edge) {
+    if (output != SM_Output_AcquisitionTrigger)
+        return not_supported("switchmatrix_getOutputTriggerEdge");
+    MURA_LOG_SCOPE(1, "switchmatrix_getOutputTriggerEdge");
+    if (!edge)
+        return PARAMETER_INVALID;
+    *edge = state().trigger_edge;
     return SUCCESS;
 }
 
