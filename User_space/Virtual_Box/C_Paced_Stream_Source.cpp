@@ -104,6 +104,7 @@ uint64_t C_Paced_Stream_Source::ticks_to_send(bool triggered) {
         skip(due);
         if (synthesizer())
             m_ticks_passed += m_synthesizer->restart_frame_counters();
+        m_run_first_tick = m_ticks_passed;
         return 0;
     }
     if (due > BACKLOG_TICKS) {
@@ -112,6 +113,15 @@ uint64_t C_Paced_Stream_Source::ticks_to_send(bool triggered) {
         due = BACKLOG_TICKS;
     }
     return due;
+}
+
+std::optional<C_Paced_Stream_Source::Clock::time_point>
+C_Paced_Stream_Source::run_super_frame_sent(uint64_t n) const {
+    const uint64_t first = m_run_first_tick.load();
+    if (first == NO_RUN)
+        return std::nullopt;
+    const double seconds = static_cast<double>(first + n + 1) / (m_speed * TICKS_PER_SECOND);
+    return m_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
 size_t C_Paced_Stream_Source::take_rendered(uint8_t* buffer, size_t capacity) {

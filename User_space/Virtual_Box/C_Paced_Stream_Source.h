@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace Selvan::MURA::box_model {
@@ -46,6 +47,10 @@ public:
     // Acquisition was triggered: the synthesized probes count their frames from 0 again, and
     // nothing rendered before goes out. Safe to call from another thread than fill's.
     void trigger() { m_triggered = true; }
+    // When super frame n of the synthesized run (n counted by the probes' frame counters from
+    // the trigger) was sent whole: for measuring how late a reader gets it. Empty before the
+    // trigger has been taken up by a fill. Safe to call from any thread.
+    std::optional<Clock::time_point> run_super_frame_sent(uint64_t n) const;
     // Ticks lost because a reader fell behind by more than BACKLOG_TICKS, since the last call.
     uint64_t take_overflow_ticks() { return m_overflow_ticks.exchange(0); }
 
@@ -69,6 +74,8 @@ private:
     std::vector<uint8_t> m_rows;
     size_t m_rows_start = 0;
     std::atomic<bool> m_triggered{false};
+    static constexpr uint64_t NO_RUN = ~uint64_t{0};
+    std::atomic<uint64_t> m_run_first_tick{NO_RUN};
     std::atomic<uint64_t> m_overflow_ticks{0};
 };
 

@@ -4,19 +4,17 @@
 // Neuropixels 1.0 probe of its own serial number, and a card-to-host stream at the box's real
 // rate (from the stream synthesizer, different on every port, or from a recording).
 
-#include "CP_Box_Model_MURA_Controller.h"
+#include "CP_Virtual_Box_MURA_Controller.h"
 #include "C_Paced_Stream_Source.h"
 #include "MURA_Box_Model.h"
 #include "Virtual_Box_Contract.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #if defined(_WIN32)
 #define MURA_VIRTUAL_BOX_EXPORT __declspec(dllexport)
@@ -33,60 +31,6 @@ constexpr uint64_t FIRST_HEADSTAGE_SERIAL_NUMBER = 23050000101;
 constexpr const char* PROBE_PART_NUMBER = "PRB_1_4_0480_1";
 constexpr const char* HEADSTAGE_PART_NUMBER = "NP2_HS_30";
 constexpr uint16_t HEADSTAGE_EEPROM_VERSION = 0x0305;
-// A stream read waits until the data it asks for is due, as the driver's blocking read does, up
-// to its time limit. It waits in one piece at most a quarter second, well within the half second
-// the box's FIFOs hold (a read that waited longer would find them overflowed), and looks every
-// few milliseconds whether the streams changed meanwhile (a stop), when what it waits for will
-// not come. With every stream off a read returns after a short wait.
-constexpr auto READ_TIME_LIMIT = std::chrono::seconds(1);
-constexpr auto LONGEST_WAIT_FOR_DUE_DATA = std::chrono::milliseconds(250);
-constexpr auto STREAM_CHECK_INTERVAL = std::chrono::milliseconds(5);
-constexpr auto READ_WAIT_WITHOUT_STREAMS = std::chrono::milliseconds(10);
-
-bool operator==(const Card_To_Host_Stream_Model::Enabled_Streams& a,
-                const Card_To_Host_Stream_Model::Enabled_Streams& b) {
-    return a.np_port_mask == b.np_port_mask && a.rhd == b.rhd;
-}
-
-class CP_Virtual_Box_MURA_Controller : public CP_Box_Model_MURA_Controller {
-public:
-    CP_Virtual_Box_MURA_Controller(std::shared_ptr<MURA_Box_Model> box,
-                                   std::shared_ptr<C_Paced_Stream_Source> source)
-        : CP_Box_Model_MURA_Controller(std::move(box))
-        , m_source(std::move(source)) {}
-
-    uint32_t read_stream(uint64_t reserved, bool wait_for_full) override {
-        wait_until_due();
-        return CP_Box_Model_MURA_Controller::read_stream(reserved, wait_for_full);
-    }
-
-protected:
-    bool wait_for_stream_data(uint32_t, std::chrono::steady_clock::duration waited) override {
-        if (waited >= READ_TIME_LIMIT || (waited >= READ_WAIT_WITHOUT_STREAMS && !box().streams_enabled()))
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return true;
-    }
-
-private:
-    void wait_until_due() {
-        const auto enabled = box().enabled_streams();
-        if (!m_source || (enabled.np_port_mask == 0 && !enabled.rhd))
-            return;
-        const auto now = std::chrono::steady_clock::now();
-        const auto due =
-            std::min(m_source->due_time(prepared_length(), std::popcount(enabled.np_port_mask), enabled.rhd),
-                     now + LONGEST_WAIT_FOR_DUE_DATA);
-        for (auto time = now; time < due; time = std::chrono::steady_clock::now()) {
-            std::this_thread::sleep_until(std::min(due, time + STREAM_CHECK_INTERVAL));
-            if (!(box().enabled_streams() == enabled))
-                return;
-        }
-    }
-
-    std::shared_ptr<C_Paced_Stream_Source> m_source;
-};
-
 struct Virtual_Box {
     std::mutex mutex;
     std::shared_ptr<MURA_Box_Model> box;

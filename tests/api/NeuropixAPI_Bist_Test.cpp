@@ -84,12 +84,9 @@ TEST_F(ApiSelfTests, AcquisitionDeliversAgainAfterAFailedDataPathTest) {
     box->stream().set_source(box_model::Card_To_Host_Stream_Model::synthesizer(settings));
     ASSERT_EQ(start_acquisition(0, 1), SUCCESS);
     std::vector<electrodePacket> packets(5);
-    int actual = 0;
     Stdout_Capture quiet;
-    EXPECT_EQ(readElectrodeData(0, 1, 0, packets.data(), &actual, 5), SUCCESS);
-    EXPECT_EQ(actual, 5);
-    EXPECT_EQ(readElectrodeData(0, 2, 0, packets.data(), &actual, 5), SUCCESS);
-    EXPECT_EQ(actual, 5);
+    EXPECT_EQ(test_support::poll_electrode_packets(1, packets.data(), 5), 5);
+    EXPECT_EQ(test_support::poll_electrode_packets(2, packets.data(), 5), 5);
     EXPECT_EQ(stop_acquisition(0, 1), SUCCESS);
 }
 

@@ -168,10 +168,9 @@ TEST_F(Streaming, EveryTwoHundredFiftySixthReadIsAnnounced) {
     EXPECT_EQ(library->get_total_bytes_pumped(), 256u * 64);
 }
 
-// A read waits until it is full: it is the power of two of bytes that holds 8 ms of the
-// enabled streams, at most the 1 MiB receive buffer, so that a slow stream does not wait a
-// tenth of a second in the box.
-TEST_F(Streaming, DeviceReadsHoldEightMillisecondsOfTheEnabledStreams) {
+// A read waits until it is full: it is the whole pages that hold a millisecond of the enabled
+// streams, so that a host gets the data within about a millisecond of the box sending it.
+TEST_F(Streaming, DeviceReadsHoldAMillisecondOfTheEnabledStreams) {
     std::vector<uint64_t> read_lengths;
     {
         Stdout_Capture quiet_out;
@@ -192,11 +191,11 @@ TEST_F(Streaming, DeviceReadsHoldEightMillisecondsOfTheEnabledStreams) {
         read_once({0, 1, 2, 3}, {});
         read_once({0, 1, 2, 3}, {0, 1});
     }
-    // 240 sample periods of: one probe's super frame (65 rows of 16 bytes) and an RHD frame
-    // without data streams (20 words, 7 to a row), 260,571 bytes; an RHD frame of two streams
-    // alone (92 words), 50,469; four probes and RHD frames without data streams, as the API
-    // streams, 1,009,371; the whole box, more than 1 MiB.
-    EXPECT_THAT(read_lengths, ElementsAre(1u << 18, 1u << 16, 1u << 20, 1u << 20));
+    // 30 sample periods of: one probe's super frame (65 rows of 16 bytes) and an RHD frame
+    // without data streams (20 words, 7 to a row), 32,571 bytes (8 pages); an RHD frame of two
+    // streams alone (92 words), 6,309 (2 pages); four probes and RHD frames without data
+    // streams, as the API streams, 126,171 (31 pages); the whole box, 131,109 (32 pages).
+    EXPECT_THAT(read_lengths, ElementsAre(8u * 4096, 2u * 4096, 31u * 4096, 32u * 4096));
 }
 
 TEST_F(Streaming, FailingDeviceReadEndsThePumpAtErrorLevelThree) {

@@ -90,8 +90,9 @@ protected:
     std::thread main_thread;
 };
 
-// One accumulation buffer per port (1,792 super frames) is handed over by the first row of the
-// next super frame; each port's packets must carry its own data.
+// Every whole super frame of each port (a full accumulation buffer of 1,792 and one more) reaches
+// its converter, and each port's packets carry its own data; every RHD frame that the next one's
+// preamble closes reaches the ADC converter.
 TEST_F(DataPath, FourPortsWithRhdDecodeBitExactIntoTheirOwnConverters) {
     synth::Synth_Settings settings;
     settings.np_ports = {0, 1, 2, 3};
@@ -105,12 +106,10 @@ TEST_F(DataPath, FourPortsWithRhdDecodeBitExactIntoTheirOwnConverters) {
     const std::string errors = err.take();
     EXPECT_EQ(errors.find("check_frame_number_continuity"), std::string::npos) << errors.substr(0, 500);
     EXPECT_EQ(errors.find("Super frame align failure"), std::string::npos);
-    EXPECT_EQ(demux.get_total_processed_SF_count(), 4u * 1792);
+    EXPECT_EQ(demux.get_total_processed_SF_count(), 4u * 1793);
     for (uint32_t port = 0; port < 4; ++port)
-        expect_packets(port, synthesizer.content(), 0, 1792);
-    // RHD frames went through as well (their contents are checked in the next test; the RHD
-    // worker stops at the next frame after the stop request, so a backlog may be left).
-    EXPECT_GT(demux.get_total_processed_RHD_frame_count(), 0u);
+        expect_packets(port, synthesizer.content(), 0, 1793);
+    EXPECT_EQ(demux.get_total_processed_RHD_frame_count(), 1792u);
 }
 
 TEST_F(DataPath, RhdFramesBecomeSamplePacketsBitExact) {
@@ -171,7 +170,7 @@ TEST_F(DataPath, PacketsStayBitExactAcrossTheWrapOfTheFrameCounter) {
     const std::string errors = err.take();
     EXPECT_EQ(errors.find("discontiutiy"), std::string::npos) << errors.substr(0, 500);
     EXPECT_EQ(errors.find("check_frame_number_continuity"), std::string::npos);
-    expect_packets(1, synthesizer.content(), first_super_frame, 1792);
+    expect_packets(1, synthesizer.content(), first_super_frame, 1793);
 }
 
 } // namespace

@@ -243,31 +243,24 @@ synth::Synth_Settings one_port(uint32_t port) {
     return settings;
 }
 
-// 1,792 super frames are exactly one accumulation buffer: it goes to the worker only when the
-// port's next row arrives, and that row starts the next buffer.
-TEST_F(MainDemux, FullAccumulationBufferIsHandedOverWithThePortsNextRow) {
+// Whole super frames reach the worker after the transfer that completed them, without waiting
+// for a full buffer of 1,792 or for more data; the end of the stream hands over the rest, full
+// buffers and a last partial one alike.
+TEST_F(MainDemux, WholeSuperFramesReachTheWorkerAfterTheirTransferAndAtTheEnd) {
     synth::C_Stream_Synthesizer synthesizer(one_port(1));
     Stdout_Capture out;
     Stderr_Capture err;
     start();
-    push(synthesizer.next_ticks(1792));
-    finish();
-    EXPECT_EQ(demux.get_np_rows_processed(1), 116480u);
-    EXPECT_TRUE(recorders[1]->ap().empty());
-    EXPECT_EQ(demux.get_total_processed_SF_count(), 0u);
-}
-
-TEST_F(MainDemux, HandOverOnThe116481stRowStartsTheNextBufferAtThatRow) {
-    synth::C_Stream_Synthesizer synthesizer(one_port(1));
-    Stdout_Capture out;
-    Stderr_Capture err;
-    start();
-    push(synthesizer.next_ticks(2 * 1792 + 1));
+    push(synthesizer.next_ticks(100));
+    for (int i = 0; i < 500 && recorders[1]->ap().size() < 100; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(recorders[1]->ap().size(), 100u);
+    push(synthesizer.next_ticks(2 * 1792 + 1 - 100));
     finish();
     EXPECT_EQ(without_rhd_stop_report(err.take()), "");
     EXPECT_EQ(demux.get_np_rows_processed(1), 65u * (2 * 1792 + 1));
-    EXPECT_EQ(recorders[1]->ap().size(), 2u * 1792);
-    EXPECT_EQ(demux.get_total_processed_SF_count(), 2u * 1792);
+    EXPECT_EQ(recorders[1]->ap().size(), 2u * 1792 + 1);
+    EXPECT_EQ(demux.get_total_processed_SF_count(), 2u * 1792 + 1);
     EXPECT_TRUE(recorders[0]->ap().empty());
 }
 
@@ -280,24 +273,31 @@ struct Throwing_Once_Recorder : Channel_Block_Recorder {
     std::atomic<bool> thrown{false};
 };
 
-TEST_F(MainDemux, ListenerFailureLosesTheRestOfThatBufferOnly) {
+TEST_F(MainDemux, ListenerFailureLosesTheRestOfThatBatchOnly) {
     auto throwing = std::make_shared<Throwing_Once_Recorder>();
     demux.set_L2_CH_Results_Listener(throwing, 0);
     synth::C_Stream_Synthesizer synthesizer(one_port(0));
     Stdout_Capture out;
     Stderr_Capture err;
     start();
-    push(synthesizer.next_ticks(2 * 1792 + 1));
+    // The first transfer is the first batch: it is decoded before the second is pushed.
+    push(synthesizer.next_ticks(100));
+    for (int i = 0;
+         i < 500 && (demux.get_np_rows_processed(0) < 6500 || demux.get_main_queue_element_count() != 0 ||
+                     demux.get_np_queue_element_count(0) != 0);
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    push(synthesizer.next_ticks(100));
     finish();
     const std::string errors = without_rhd_stop_report(err.take());
     out.take();
-    // The next buffer starts 1,792 super frames after the first: its first frame counter shows
-    // the frames that were lost with the rest of the first buffer.
+    // The next batch starts 100 super frames after the first (frame counter 1,300 = 1 * 1024 +
+    // 276): its first frame counter shows the frames lost with the rest of the first batch.
     EXPECT_EQ(errors,
               "NP0 worker : exception while decoding a block, rest of the block dropped : boom\n"
-              "check_frame_number_continuity failed, current counter (two part) : 22 768, prev counter : 12\n"
-              " stream DW counter discontiutiy. Prev DW counter : 12, current DW counter : 23296\n");
-    EXPECT_EQ(throwing->ap().size(), 1792u);
+              "check_frame_number_continuity failed, current counter (two part) : 1 276, prev counter : 12\n"
+              " stream DW counter discontiutiy. Prev DW counter : 12, current DW counter : 1300\n");
+    EXPECT_EQ(throwing->ap().size(), 100u);
 }
 
 // A row lost in the middle of a super frame costs that super frame only: collection resumes at
@@ -310,15 +310,13 @@ TEST_F(MainDemux, LostRowCostsOnlyTheSuperFrameItTouched) {
     Stdout_Capture out;
     Stderr_Capture err;
     start();
-    // Two full buffers of 1,792 super frames besides the lost one, and the row that hands over
-    // the second.
     push(synthesizer.next_ticks(2 * 1792 + 2));
     finish();
     EXPECT_EQ(demux.get_super_frames_lost(1), 1u);
     EXPECT_EQ(demux.get_total_super_frames_lost(), 1u);
     EXPECT_EQ(occurrences(err.take(), "Super frame align failure"), 0u);
     const auto blocks = recorders[1]->ap();
-    ASSERT_EQ(blocks.size(), 2u * 1792);
+    ASSERT_EQ(blocks.size(), 2u * 1792 + 1);
     const auto& content = synthesizer.content();
     for (uint64_t n = 0; n < blocks.size(); ++n) {
         const uint64_t super_frame = n < LOST_SUPER_FRAME ? n : n + 1;

@@ -2,7 +2,7 @@
 // library is: it declares what it calls itself (no header of this project), discovers the
 // device, identifies every port by its HardwareID records, configures every channel, routes the
 // sync signal, and records with the published trigger sequence: reader threads first, then the
-// software trigger; to stop, the readers are told to exit and the slot is armed again. Against
+// software trigger; to stop, the slot is armed again and the readers take what is left. Against
 // the virtual box every sample of every port is checked against the synthesized probes, and the
 // sync signal's edges against each other and the ADC packets' TTL inputs.
 
@@ -162,22 +162,21 @@ struct Port_Reader {
     std::thread thread;
     std::atomic<bool> exit{false};
     Rising_Edges sync;
-    // When the read that was under way as the host stopped returned.
+    // When the reader, told to exit after the stop, had taken what was left.
     std::atomic<int64_t> released_at_ns{0};
     std::unique_ptr<Port_Checker> checker;
 };
 
 // The reader of a host: 64 packets at a time, then the FIFO state, then a sleep as long as the
-// missing packets take to come, until told to exit.
+// missing packets take to come; told to exit, it reads until nothing is left.
 void read_port(int port, Port_Reader& reader) {
     std::vector<electrodePacket> packets(READ_SIZE);
-    while (!reader.exit) {
+    for (;;) {
+        const bool draining = reader.exit;
         int count = 0;
         readElectrodeData(0, port, 0, packets.data(), &count, READ_SIZE);
-        if (reader.exit) {
-            reader.released_at_ns = Clock::now().time_since_epoch().count();
+        if (draining && count == 0)
             break;
-        }
         for (int i = 0; i < count; ++i) {
             const electrodePacket& packet = packets[static_cast<size_t>(i)];
             reader.checker->check(packet);
@@ -186,10 +185,10 @@ void read_port(int port, Port_Reader& reader) {
         }
         int available = 0, headroom = 0;
         getElectrodeDataFifoState(0, port, 0, &available, &headroom);
-        std::this_thread::sleep_for(std::chrono::microseconds(400) * std::max(0, READ_SIZE - available));
+        if (!draining)
+            std::this_thread::sleep_for(std::chrono::microseconds(400) * std::max(0, READ_SIZE - available));
     }
-    if (reader.released_at_ns == 0)
-        reader.released_at_ns = Clock::now().time_since_epoch().count();
+    reader.released_at_ns = Clock::now().time_since_epoch().count();
 }
 
 // The ADC packets' reader: what is there every 10 ms.
@@ -201,14 +200,18 @@ struct Adc_Reader {
     void run() {
         std::vector<PacketInfo> info(512);
         std::vector<int16_t> samples(512 * 12);
-        while (!exit) {
+        for (;;) {
+            const bool draining = exit;
             int count = 0;
             ADC_readPackets(0, info.data(), samples.data(), 12, 512, &count);
+            if (draining && count == 0)
+                break;
             for (int i = 0; i < count; ++i)
                 sync.sample(info[static_cast<size_t>(i)].Timestamp,
                             (info[static_cast<size_t>(i)].Status & ADC_SYNC_INPUT) != 0);
             packets += static_cast<uint64_t>(count);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!draining)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
 };
@@ -294,7 +297,7 @@ protected:
         }
     }
 
-    // Readers first, then the trigger; the stop: readers told to exit, then arm.
+    // Readers first, then the trigger; the stop: arm, then the readers take what is left and exit.
     void record(int slot, const std::vector<int>& ports, std::array<Port_Reader, PORTS>& readers,
                 Adc_Reader* adc = nullptr) {
         for (int port : ports) {
@@ -306,12 +309,12 @@ protected:
             adc->thread = std::thread([adc] { adc->run(); });
         ASSERT_EQ(setSWTrigger(slot), SUCCESS);
         std::this_thread::sleep_for(RUN_TIME);
+        const int64_t stopped_at = Clock::now().time_since_epoch().count();
+        ASSERT_EQ(arm(slot), SUCCESS);
         for (int port : ports)
             readers[static_cast<size_t>(port - 1)].exit = true;
         if (adc)
             adc->exit = true;
-        const int64_t stopped_at = Clock::now().time_since_epoch().count();
-        ASSERT_EQ(arm(slot), SUCCESS);
         if (adc)
             adc->thread.join();
         for (int port : ports) {

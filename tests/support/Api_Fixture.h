@@ -10,10 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace Selvan::MURA::test_support {
 
@@ -51,5 +53,37 @@ protected:
 private:
     std::filesystem::path m_previous_directory;
 };
+
+// Reads as hosts do (a read returns at once with what is queued): polls, sleeping a millisecond
+// while packets are missing, until `count` have come, a read fails or `limit` has passed;
+// returns how many came.
+template <class Read>
+int poll_packets(int count, std::chrono::milliseconds limit, Read&& read) {
+    int got = 0;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (got < count && std::chrono::steady_clock::now() < deadline) {
+        int actual = 0;
+        if (read(got, count - got, &actual) != Neuropixels::SUCCESS)
+            break;
+        got += actual;
+        if (got < count)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return got;
+}
+
+inline int poll_electrode_packets(int port, Neuropixels::electrodePacket* packets, int count,
+                                  std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    return poll_packets(count, limit, [&](int got, int wanted, int* actual) {
+        return Neuropixels::readElectrodeData(0, port, 0, packets + got, actual, wanted);
+    });
+}
+
+inline int poll_adc_packets(Neuropixels::PacketInfo* info, int16_t* data, int count,
+                            std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    return poll_packets(count, limit, [&](int got, int wanted, int* actual) {
+        return Neuropixels::ADC_readPackets(0, info + got, data + 12 * got, 12, wanted, actual);
+    });
+}
 
 } // namespace Selvan::MURA::test_support

@@ -84,15 +84,23 @@ bool read_back_gains(int port, Host_Result& result) {
     return true;
 }
 
-void read_port(int port, const Host_Options& options, const std::atomic<bool>& stopping, uint64_t& packets) {
+// A read returns at once with what is queued; as hosts do, the reader then sleeps about as long
+// as the packets still missing from its next read take to come (12 samples at 30 kHz: 400 µs).
+constexpr auto PACKET_PERIOD = std::chrono::microseconds(400);
+
+// Once the run is stopped, a reader takes what is still queued (a stop delivers every whole
+// super frame the box sent) and ends at the first read that finds nothing.
+void read_port(int port, const Host_Options& options, const std::atomic<bool>& stopped, uint64_t& packets) {
     std::vector<electrodePacket> buffer(static_cast<size_t>(options.packets_per_read));
-    while (!stopping && (options.packets_per_port == 0 || packets < options.packets_per_port)) {
+    while (options.packets_per_port == 0 || packets < options.packets_per_port) {
+        const bool draining = stopped;
         int wanted = options.packets_per_read;
         if (options.packets_per_port != 0)
             wanted = static_cast<int>(
                 std::min<uint64_t>(static_cast<uint64_t>(wanted), options.packets_per_port - packets));
         int actual = 0;
-        if (readElectrodeData(SLOT, port, DOCK, buffer.data(), &actual, wanted) != SUCCESS)
+        if (readElectrodeData(SLOT, port, DOCK, buffer.data(), &actual, wanted) != SUCCESS ||
+            (draining && actual == 0))
             return;
         for (int i = 0; i < actual; ++i) {
             if (options.on_packet)
@@ -104,25 +112,29 @@ void read_port(int port, const Host_Options& options, const std::atomic<bool>& s
         getElectrodeDataFifoState(SLOT, port, DOCK, &available, &headroom);
         if (options.on_fifo_state)
             options.on_fifo_state(port, available, headroom);
-        if (actual < wanted && stopping)
-            return;
+        if (available < wanted && !draining)
+            std::this_thread::sleep_for(PACKET_PERIOD * (wanted - available));
     }
 }
 
-void read_adc(const Host_Options& options, const std::atomic<bool>& stopping, uint64_t& packets) {
+void read_adc(const Host_Options& options, const std::atomic<bool>& stopped, uint64_t& packets) {
     constexpr int PER_READ = 32;
     PacketInfo info[PER_READ];
     int16_t samples[PER_READ * 12];
-    while (!stopping && (options.adc_packets == 0 || packets < options.adc_packets)) {
+    while (options.adc_packets == 0 || packets < options.adc_packets) {
+        const bool draining = stopped;
         int wanted = PER_READ;
         if (options.adc_packets != 0)
             wanted = static_cast<int>(std::min<uint64_t>(PER_READ, options.adc_packets - packets));
         int read = 0;
-        if (ADC_readPackets(SLOT, info, samples, 12, wanted, &read) != SUCCESS)
+        if (ADC_readPackets(SLOT, info, samples, 12, wanted, &read) != SUCCESS || (draining && read == 0))
             return;
         if (options.on_adc_packets && read > 0)
             options.on_adc_packets(info, samples, read);
         packets += static_cast<uint64_t>(read);
+        // An ADC packet comes every 33 µs.
+        if (read < wanted && !draining)
+            std::this_thread::sleep_for(std::chrono::microseconds(34) * (wanted - read));
     }
 }
 
@@ -184,12 +196,12 @@ Host_Result run_host_sequence(const Host_Options& options) {
     const auto start = std::chrono::steady_clock::now();
     if (options.on_started)
         options.on_started();
-    std::atomic<bool> stopping{false};
+    std::atomic<bool> stopped{false};
     std::vector<std::thread> readers;
     for (int port : options.ports)
-        readers.emplace_back(read_port, port, std::cref(options), std::cref(stopping),
+        readers.emplace_back(read_port, port, std::cref(options), std::cref(stopped),
                              std::ref(result.packets[static_cast<size_t>(port - 1)]));
-    std::thread adc_reader(read_adc, std::cref(options), std::cref(stopping), std::ref(result.adc_packets));
+    std::thread adc_reader(read_adc, std::cref(options), std::cref(stopped), std::ref(result.adc_packets));
     if (options.packets_per_port != 0) {
         for (auto& reader : readers)
             reader.join();
@@ -199,9 +211,9 @@ Host_Result run_host_sequence(const Host_Options& options) {
     }
     if (options.on_stopping)
         options.on_stopping();
-    stopping = true;
-    // Arming again stops acquisition and releases the readers.
+    // Arming again stops acquisition; the readers then take what is left.
     step("arm", arm(SLOT));
+    stopped = true;
     for (auto& reader : readers)
         reader.join();
     adc_reader.join();

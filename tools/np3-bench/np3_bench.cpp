@@ -7,11 +7,12 @@
 // Unpaced (default): as fast as it goes, over a looped recording whose every packet is counted,
 // so the packets lost are exact. It reports the throughput as a multiple of real time, the CPU
 // time per second of data (all threads), the peak resident memory and a memory-copy baseline.
-// --realtime: the box delivers at its real rate while one busy thread per core competes for the
-// processors, and the readers poll and sleep as a host does; it reports the fullest FIFO, the
+// --realtime: the box delivers at its real rate (optionally while busy threads compete for the
+// processors) and closed-loop readers take the packets as soon as they are queued; it reports
+// how late each packet reached its reader after the box sent its last sample (percentiles), the
 // packets lost and the CPU time per second of data (the busy threads not counted).
 
-#include "CP_Box_Model_MURA_Controller.h"
+#include "CP_Virtual_Box_MURA_Controller.h"
 #include "C_Async_PSB_And_RHD_Demux.h"
 #include "C_MT_NP_PXI_Queue.h"
 #include "C_MT_RHD_PXI_Queue.h"
@@ -25,6 +26,7 @@
 #include "Process_Times.h"
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -67,7 +69,7 @@ struct Options {
     uint32_t rhd_streams = 2;
     uint32_t max_queued = 2;
     bool realtime = false;
-    unsigned busy_threads = std::max(1u, std::thread::hardware_concurrency());
+    unsigned busy_threads = 0;
     bool gain_calibration = true;
 };
 
@@ -170,26 +172,30 @@ struct Run_Result {
     std::array<uint64_t, PORTS> np_dropped{};
     uint64_t rhd_dropped = 0;
     std::array<uint64_t, PORTS> super_frames_lost{};
-    std::array<std::atomic<int>, PORTS> max_fifo_fill{};
-    std::atomic<int> max_adc_fill{0};
     uint64_t overflow_ticks = 0;
+    double box_cpu_seconds = 0;
+    double reader_cpu_seconds = 0;
+    std::vector<float> np_latencies;
+    std::vector<float> adc_latencies;
 };
-
-void raise_to(std::atomic<int>& maximum, int value) {
-    int current = maximum.load();
-    while (value > current && !maximum.compare_exchange_weak(current, value)) {
-    }
-}
 
 // The library in hardware mode against the box model, wired as the API wires it: every port
 // through its gain filter to an electrode packet converter, the RHD frames to the ADC converter.
 class Pipeline {
 public:
+    // With `paced`, the box's controller is the virtual box's: a read waits until its data is
+    // due, as the driver's does.
     Pipeline(const Options& options, box_model::Card_To_Host_Stream_Model::Source source,
-             const std::filesystem::path& gain_file)
-        : m_box(std::make_shared<box_model::MURA_Box_Model>())
-        , m_use_box(m_box) {
+             const std::filesystem::path& gain_file,
+             std::shared_ptr<box_model::C_Paced_Stream_Source> paced = nullptr)
+        : m_box(std::make_shared<box_model::MURA_Box_Model>()) {
         m_box->stream().set_source(std::move(source));
+        A_MURA_Controller::set_instance_factory(
+            [box = m_box, paced](bool) -> std::shared_ptr<A_MURA_Controller> {
+                if (paced)
+                    return std::make_shared<box_model::CP_Virtual_Box_MURA_Controller>(box, paced);
+                return std::make_shared<box_model::CP_Box_Model_MURA_Controller>(box);
+            });
         library = std::make_unique<MURA_Controller_Library>(false);
         if (!library->open() || !library->check_and_switch_firmware_if_nec(true) || !library->pre_init(true))
             throw std::runtime_error("the box model did not come up");
@@ -233,9 +239,10 @@ public:
     std::shared_ptr<RHD_to_PXI_ADC_Format_Converter> rhd_converter;
     std::vector<uint32_t> rhd_streams;
 
+    ~Pipeline() { A_MURA_Controller::reset_instance_factory(); }
+
 private:
     std::shared_ptr<box_model::MURA_Box_Model> m_box;
-    box_model::Box_Model_Factory_Override m_use_box;
 };
 
 // The looped recording, `repeats` times over, then nothing: the run ends on a whole recording.
@@ -415,44 +422,81 @@ private:
     std::atomic<double> m_cpu_seconds{0};
 };
 
-void run_realtime(const Options& options, std::shared_ptr<const std::vector<uint8_t>> recording,
-                  const std::filesystem::path& gain_file, Run_Result& result) {
-    auto paced = std::make_shared<box_model::C_Paced_Stream_Source>(recording, 1.0);
+void add_to(std::atomic<double>& total, double seconds) {
+    double current = total.load();
+    while (!total.compare_exchange_weak(current, current + seconds)) {
+    }
+}
+
+// The run's super frame a packet's timestamp names: timestamps count a 100 kHz clock, sample n
+// having floor(10 n / 3).
+uint64_t super_frame_of(uint32_t timestamp) {
+    return (3 * static_cast<uint64_t>(timestamp) + 9) / 10;
+}
+
+// Milliseconds from the moment the box had sent the super frame to `now`.
+float latency_ms(const box_model::C_Paced_Stream_Source& paced, uint64_t super_frame, Clock::time_point now) {
+    const auto sent = paced.run_super_frame_sent(super_frame);
+    return sent ? std::chrono::duration<float, std::milli>(now - *sent).count() : 0.0f;
+}
+
+// A closed-loop host's reader: it takes what is there as soon as it is (one blocking read that
+// returns with the packets queued, up to 64), and times each packet from the moment the box sent
+// its last sample to the return of the read that brought it.
+template <class Queue, class Packet, class Last_Super_Frame>
+void read_closed_loop(Queue& queue, const box_model::C_Paced_Stream_Source& paced, std::atomic<bool>& stop,
+                      std::atomic<uint64_t>& packets, std::vector<float>& latencies,
+                      std::atomic<double>& reader_cpu, Last_Super_Frame&& last_super_frame) {
+    std::vector<Packet> host_buffer(HOST_READ_PACKETS);
+    while (!stop) {
+        const size_t count = queue.read_available(host_buffer.data(), host_buffer.size());
+        const auto now = Clock::now();
+        for (size_t i = 0; i < count; ++i)
+            latencies.push_back(latency_ms(paced, last_super_frame(host_buffer[i]), now));
+        packets += count;
+    }
+    add_to(reader_cpu, tools::thread_cpu_seconds());
+}
+
+void run_realtime(const Options& options, const std::filesystem::path& gain_file, Run_Result& result) {
+    synth::Synth_Settings settings;
+    settings.np_ports = {0, 1, 2, 3};
+    settings.rhd = true;
+    settings.rhd_stream_count = options.rhd_streams;
+    settings.content.np_content = synth::Np_Content::neural;
+    auto paced = std::make_shared<box_model::C_Paced_Stream_Source>(settings, 1.0);
+    // What the simulated box spends making its stream (the real box's FPGA does that) is
+    // measured apart, as are the host's readers.
+    std::atomic<double> box_cpu{0}, reader_cpu{0};
     Pipeline pipeline(
-        options, [paced](uint8_t* buffer, size_t capacity) { return paced->fill(buffer, capacity); },
-        gain_file);
+        options,
+        [paced, &box_cpu](uint8_t* buffer, size_t capacity) {
+            const double before = tools::thread_cpu_seconds();
+            const size_t filled = paced->fill(buffer, capacity);
+            add_to(box_cpu, tools::thread_cpu_seconds() - before);
+            return filled;
+        },
+        gain_file, paced);
     std::atomic<bool> stop{false};
+    std::array<std::vector<float>, PORTS + 1> latencies;
+    for (auto& list : latencies)
+        list.reserve(static_cast<size_t>(options.data_seconds * AP_SAMPLES_PER_SECOND + 1000));
     std::vector<std::thread> readers;
-    // readElectrodeData(…, 64), then getElectrodeDataFifoState, then a sleep of 400 µs per packet
-    // missing from the next block.
     for (uint32_t port = 0; port < PORTS; ++port) {
         readers.emplace_back([&, port] {
             name_this_thread(fmt::format("host NP{}", port).c_str());
-            auto& queue = pipeline.converters[port]->get_queue();
-            std::vector<Neuropixels::electrodePacket> host_buffer(HOST_READ_PACKETS);
-            while (!stop) {
-                result.np_packets[port] += queue.read_packets(host_buffer.data(), host_buffer.size());
-                const int available = static_cast<int>(queue.element_count());
-                raise_to(result.max_fifo_fill[port], available);
-                if (available < static_cast<int>(HOST_READ_PACKETS))
-                    std::this_thread::sleep_for(std::chrono::microseconds(400) *
-                                                (HOST_READ_PACKETS - available));
-            }
+            read_closed_loop<npoe_adapter::MT_NP_PXI_Queue, Neuropixels::electrodePacket>(
+                pipeline.converters[port]->get_queue(), *paced, stop, result.np_packets[port],
+                latencies[port], reader_cpu, [](const Neuropixels::electrodePacket& packet) {
+                    return super_frame_of(packet.timestamp[SUPER_FRAMES_PER_PACKET - 1]);
+                });
         });
     }
-    // ADC packets are fetched every 10 ms, as many as are there.
     readers.emplace_back([&] {
         name_this_thread("host ADC");
-        auto& queue = pipeline.rhd_converter->get_queue();
-        std::vector<RHD_Sample_Packet> host_buffer(npoe_adapter::MT_RHD_PXI_Queue::CAPACITY);
-        while (!stop) {
-            const size_t available = queue.element_count();
-            raise_to(result.max_adc_fill, static_cast<int>(available));
-            if (available > 0)
-                result.rhd_packets +=
-                    queue.read_packets(host_buffer.data(), std::min(available, host_buffer.size()));
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        read_closed_loop<npoe_adapter::MT_RHD_PXI_Queue, RHD_Sample_Packet>(
+            pipeline.rhd_converter->get_queue(), *paced, stop, result.rhd_packets, latencies[PORTS],
+            reader_cpu, [](const RHD_Sample_Packet& packet) { return super_frame_of(packet.timestamp); });
     });
 
     Competing_Load load(options.busy_threads);
@@ -462,31 +506,29 @@ void run_realtime(const Options& options, std::shared_ptr<const std::vector<uint
     pipeline.start();
     const auto end = start + std::chrono::duration<double>(options.data_seconds);
     std::thread pump([&] {
-        // A real driver's read blocks until the DMA engine has data; the box model answers at
-        // once, so an empty read is followed by a short sleep.
         name_this_thread("np3 pump");
         while (Clock::now() < end) {
-            const uint64_t before = pipeline.library->get_total_bytes_pumped();
             if (!pipeline.library->pump_data_to_demux())
                 break;
             result.overflow_ticks += paced->take_overflow_ticks();
-            if (pipeline.library->get_total_bytes_pumped() == before)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
     pump.join();
     result.wall_seconds = std::chrono::duration<double>(Clock::now() - start).count();
     stop = true;
     pipeline.stop_and_release_readers();
-    for (auto& converter : pipeline.converters)
-        converter->get_queue().wake_readers();
     for (auto& reader : readers)
         reader.join();
     const double busy_cpu = load.stop();
     result.cpu_seconds = tools::process_cpu_seconds() - cpu_start - busy_cpu;
+    result.box_cpu_seconds = box_cpu.load();
+    result.reader_cpu_seconds = reader_cpu.load();
     result.bytes = pipeline.library->get_total_bytes_pumped();
     result.data_seconds = result.wall_seconds;
     pipeline.collect_losses(result);
+    for (uint32_t port = 0; port < PORTS; ++port)
+        result.np_latencies.insert(result.np_latencies.end(), latencies[port].begin(), latencies[port].end());
+    result.adc_latencies = std::move(latencies[PORTS]);
 }
 
 uint64_t sum(const std::array<uint64_t, PORTS>& values) {
@@ -538,13 +580,21 @@ void report_unpaced(const Options& options, const Run_Result& result,
                              result.bytes / copy_seconds / 1e9, data_seconds / copy_seconds);
 }
 
-void report_realtime(const Options& options, const Run_Result& result) {
+// "p50 X ms, p99 Y ms, max Z ms" of the latencies (sorted in place).
+std::string percentiles(std::vector<float>& latencies) {
+    if (latencies.empty())
+        return "no packets";
+    std::sort(latencies.begin(), latencies.end());
+    const auto at = [&](double fraction) {
+        return latencies[std::min(latencies.size() - 1, static_cast<size_t>(fraction * latencies.size()))];
+    };
+    return fmt::format("p50 {:.2f} ms, p99 {:.2f} ms, max {:.2f} ms", at(0.5), at(0.99), latencies.back());
+}
+
+void report_realtime(const Options& options, Run_Result& result) {
     const uint64_t np_lost = sum(result.np_dropped) + sum(result.super_frames_lost) / SUPER_FRAMES_PER_PACKET;
-    int max_fill = 0;
-    for (const auto& fill : result.max_fifo_fill)
-        max_fill = std::max(max_fill, fill.load());
     std::cout << fmt::format("pipeline             : 4 NP probes + RHD ({} streams) at the box's real rate, "
-                             "gain filters, host-style readers, {} competing busy threads\n",
+                             "gain filters, closed-loop readers, {} competing busy threads\n",
                              options.rhd_streams, options.busy_threads);
     std::cout << fmt::format("data                 : {:.2f} s ({:.1f} MB)\n", result.data_seconds,
                              result.bytes / 1e6);
@@ -552,13 +602,19 @@ void report_realtime(const Options& options, const Run_Result& result) {
     for (const auto& packets : result.np_packets)
         np_packets += packets.load();
     std::cout << fmt::format("packets read         : NP {}, ADC {}\n", np_packets, result.rhd_packets.load());
-    std::cout << fmt::format("max FIFO fill        : {} electrode packets, {} ADC packets\n", max_fill,
-                             result.max_adc_fill.load());
+    std::cout << fmt::format("latency              : {} (electrode packets, all ports)\n",
+                             percentiles(result.np_latencies));
+    std::cout << fmt::format("ADC latency          : {}\n", percentiles(result.adc_latencies));
     std::cout << fmt::format("lost packets         : NP {}, RHD {} (box overflow: {} ticks)\n", np_lost,
                              result.rhd_dropped, result.overflow_ticks);
+    const double library_cpu = result.cpu_seconds - result.box_cpu_seconds - result.reader_cpu_seconds;
     std::cout << fmt::format("CPU time             : {:.3f} s, {:.3f} s per second of data (busy threads not "
                              "counted)\n",
                              result.cpu_seconds, result.cpu_seconds / result.data_seconds);
+    std::cout << fmt::format("of which             : {:.3f} s per second of data the data path, {:.3f} the "
+                             "simulated box making its stream, {:.3f} the host's readers\n",
+                             library_cpu / result.data_seconds, result.box_cpu_seconds / result.data_seconds,
+                             result.reader_cpu_seconds / result.data_seconds);
     std::cout << fmt::format("peak resident memory : {:.1f} MiB\n", tools::peak_resident_mib());
 }
 
@@ -581,9 +637,9 @@ int main(int argc, char** argv) {
                    "transfers the pump lets wait in the demultiplexer's queue")
         .range(1, 10000);
     app.add_flag("--realtime", options.realtime,
-                 "pace the box at its real rate, read as a host does, with a busy thread per core");
+                 "pace the box at its real rate and measure how late closed-loop readers get the data");
     app.add_option("--busy-threads", options.busy_threads,
-                   "competing busy threads in --realtime (default: one per core)")
+                   "competing busy threads in --realtime (default: none)")
         .range(0, 64);
     bool no_gain = false;
     app.add_flag("--no-gain-calibration", no_gain, "leave the gain filters without a calibration file");
@@ -593,15 +649,16 @@ int main(int argc, char** argv) {
     options.recording_ticks = whole_recording_ticks(wanted_ticks);
     logging::set_console_verbosity(logging::Verbosity_ERROR);
 
-    std::cout << "np3-bench: synthesizing the recording..." << std::endl;
-    const auto recording = make_recording(options);
+    std::cout << "np3-bench: synthesizing the " << (options.realtime ? "virtual box's content" : "recording")
+              << "..." << std::endl;
+    const auto recording = options.realtime ? nullptr : make_recording(options);
     const std::filesystem::path gain_file = options.gain_calibration ? write_gain_calibration_file() : "";
     Run_Result result;
     std::array<uint64_t, PORTS + 1> expected{};
     {
         Silenced_Output silence;
         if (options.realtime)
-            run_realtime(options, recording, gain_file, result);
+            run_realtime(options, gain_file, result);
         else
             run_unpaced(options, recording, gain_file, result, expected);
     }

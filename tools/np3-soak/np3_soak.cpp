@@ -176,6 +176,11 @@ void read_port(int port, std::optional<Np_Content> check, const std::shared_ptr<
                 reader->failure = checker->failure();
         }
         reader->packets += static_cast<uint64_t>(count);
+        // Reads return at once: as hosts do, sleep while the missing packets come (400 µs each).
+        int available = 0, headroom = 0;
+        getElectrodeDataFifoState(0, port, 0, &available, &headroom);
+        if (available < READ_SIZE)
+            std::this_thread::sleep_for(std::chrono::microseconds(400) * (READ_SIZE - available));
     }
     tally.packets += reader->packets;
     add(tally.reader_cpu_seconds, Selvan::MURA::tools::thread_cpu_seconds());

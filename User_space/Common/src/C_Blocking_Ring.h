@@ -68,6 +68,30 @@ public:
         return count;
     }
 
+    // Same, but a waiting consumer is not woken: a producer that publishes a batch element by
+    // element calls wake_consumer once behind it, so the consumer wakes once per batch.
+    template <class Fill>
+    size_t push_back_quietly_with(Fill&& fill) {
+        const auto lock = hold();
+        if (m_count >= m_max_count)
+            return 0;
+        if (m_count == m_slots.size())
+            grow();
+        fill(m_slots[position(m_count)]);
+        return ++m_count;
+    }
+
+    // Wakes the consumer if it waits and has what it waits for.
+    void wake_consumer() {
+        bool wake;
+        {
+            const auto lock = hold();
+            wake = consumer_waits_for(m_count);
+        }
+        if (wake)
+            m_changed.notify_all();
+    }
+
     size_t push_back(T element) {
         return push_back_with([&](T& slot) { slot = std::move(element); });
     }

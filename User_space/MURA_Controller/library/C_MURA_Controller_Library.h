@@ -143,14 +143,18 @@ public:
     void prepare_for_streaming();
     bool prepare_for_simulation_streaming(const std::string& path);
     // One transfer from the device or the recording into the demultiplexer; false on a device
-    // error or at the end of the recording (which is then rewound).
-    bool pump_data_to_demux();
+    // error or at the end of the recording (which is then rewound). Without `wait_for_full` a
+    // device read takes what the box holds now (a stop's last read).
+    bool pump_data_to_demux(bool wait_for_full = true);
     void enable_streaming(bool enable_np, const std::vector<uint32_t>& np_ports, bool enable_rhd,
                           const std::vector<uint32_t>& rhd_streams, bool soft_trigger);
     void disable_streaming();
     void disable_data_sources();
     void stop_main_demux_thread();
     void renew_data_path();
+    // Every whole super frame pumped so far reaches the listeners before this returns; the next
+    // run starts on a fresh data path.
+    void finish_run();
     void finalize_stream();
     void purge_read_buffers();
     void send_soft_trigger();

@@ -38,8 +38,8 @@ void MURA_Controller_Library::wait_for_data_path_to_settle() {
     m_streaming.wait_for_data_path_to_settle();
 }
 
-bool MURA_Controller_Library::pump_data_to_demux() {
-    return m_streaming.pump_data_to_demux();
+bool MURA_Controller_Library::pump_data_to_demux(bool wait_for_full) {
+    return m_streaming.pump_data_to_demux(wait_for_full);
 }
 
 void MURA_Controller_Library::enable_streaming(bool enable_np, const std::vector<uint32_t>& np_ports,
@@ -62,6 +62,10 @@ void MURA_Controller_Library::stop_main_demux_thread() {
 
 void MURA_Controller_Library::renew_data_path() {
     m_streaming.renew_data_path();
+}
+
+void MURA_Controller_Library::finish_run() {
+    m_streaming.finish_run();
 }
 
 void MURA_Controller_Library::finalize_stream() {

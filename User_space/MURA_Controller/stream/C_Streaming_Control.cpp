@@ -18,6 +18,7 @@
 #include "Thread_Name.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -53,13 +54,10 @@ uint32_t distinct_streams(const std::vector<uint32_t>& streams, uint32_t limit) 
 }
 
 // A device read returns only when it is full, so its length sets how long a row waits before
-// the demultiplexer sees it. 1 MiB is 8 ms of data at the box's full rate, but 32 ms with one
-// probe and 0.16 s with the RHD frames alone, which a host would then get in bursts of up to
-// 4,700 ADC packets. Reads are therefore sized to the power of two of bytes (a page at least,
-// the receive buffer at most) that holds READ_SPAN of the enabled streams: between 8 and 16 ms
-// of data, and 1 MiB as before at the full rate, so the box's busiest set-up reads as it always
-// did. Every AP sample period (1/30,000 s) the box sends a super frame of 65 rows per probe and
-// one RHD frame.
+// the demultiplexer sees it, and so how late a host gets it. Reads are sized to the whole pages
+// (one at least, the receive buffer at most) that hold READ_SPAN of the enabled streams: 128 KiB
+// at the box's full rate, a page with the RHD frames alone. Every AP sample period (1/30,000 s)
+// the box sends a super frame of 65 rows per probe and one RHD frame.
 uint32_t read_length_for(uint32_t np_ports, bool rhd, uint32_t rhd_streams) {
     using Demux = demux::Async_NP_And_RHD_Demux;
     constexpr double SAMPLE_PERIODS_PER_SECOND = 30000;
@@ -70,10 +68,9 @@ uint32_t read_length_for(uint32_t np_ports, bool rhd, uint32_t rhd_streams) {
                          std::chrono::duration<double>(C_Streaming_Control::READ_SPAN).count();
     if (bytes <= 0)
         return C_Streaming_Control::RECEIVE_BUFFER_SIZE;
-    uint32_t length = C_Streaming_Control::RECEIVE_BUFFER_ALIGNMENT;
-    while (length < bytes && length < C_Streaming_Control::RECEIVE_BUFFER_SIZE)
-        length *= 2;
-    return length;
+    constexpr double PAGE = C_Streaming_Control::RECEIVE_BUFFER_ALIGNMENT;
+    const double pages = std::max(1.0, std::round(bytes / PAGE));
+    return static_cast<uint32_t>(std::min(pages * PAGE, double(C_Streaming_Control::RECEIVE_BUFFER_SIZE)));
 }
 
 } // namespace
@@ -233,12 +230,12 @@ void C_Streaming_Control::wait_for_data_path_to_settle() {
 
 // --- pumps ---
 
-bool C_Streaming_Control::pump_data_to_demux() {
+bool C_Streaming_Control::pump_data_to_demux(bool wait_for_full) {
     if (!m_prepared_for_streaming || !m_transfer_buffer) {
         logging::error("pump_data_to_demux : streaming is not prepared");
         return false;
     }
-    return m_simulation ? pump_sim_data_to_demux() : pump_hw_data_to_demux();
+    return m_simulation ? pump_sim_data_to_demux() : pump_hw_data_to_demux(wait_for_full);
 }
 
 // The stream is made of 16-byte rows, but a read may end inside one: the whole rows go to the
@@ -266,10 +263,20 @@ void C_Streaming_Control::push_behind_partial_row(const uint8_t* bytes, uint32_t
     m_demux->push_xfer_buffer_to_queue(transfer);
 }
 
-uint32_t C_Streaming_Control::read_from_device(uint8_t* destination) {
-    const uint32_t length = m_read_length.load(std::memory_order_relaxed);
-    const uint32_t count = m_controller->modules().data_stream->read(destination, length, true);
-    if (count != length)
+// A read that comes back full at once found the data waiting: the pump is behind (the host held
+// it up, or a benchmark's box sends faster than real time), and reads twice as long the next
+// time, up to the receive buffer, until a read has to wait again.
+uint32_t C_Streaming_Control::read_from_device(uint8_t* destination, bool wait_for_full) {
+    const uint32_t paced_length = m_read_length.load(std::memory_order_relaxed);
+    const uint32_t length = wait_for_full ? std::max(paced_length, m_catch_up_length) : RECEIVE_BUFFER_SIZE;
+    const auto start = std::chrono::steady_clock::now();
+    const uint32_t count = m_controller->modules().data_stream->read(destination, length, wait_for_full);
+    // Found waiting: the read took under a quarter of the time its data took the box to send.
+    const auto data_span = std::chrono::duration<double>(READ_SPAN) * length / paced_length;
+    const bool found_waiting = std::chrono::steady_clock::now() - start < data_span / 4;
+    m_catch_up_length =
+        wait_for_full && count == length && found_waiting ? std::min(2 * length, RECEIVE_BUFFER_SIZE) : 0;
+    if (count != length && wait_for_full)
         console::out("R:{} byte read from device\n", count);
     if (++m_pump_report_counter == 0)
         console::out("A:{} byte read from device\n", count);
@@ -279,28 +286,32 @@ uint32_t C_Streaming_Control::read_from_device(uint8_t* destination) {
 // The device writes straight into a transfer buffer of the demultiplexer, which is queued as
 // it stands: a read is not copied again. A buffer a read left empty is kept for the
 // next read.
-uint32_t C_Streaming_Control::pump_in_place() {
+uint32_t C_Streaming_Control::pump_in_place(bool wait_for_full) {
     if (!m_reading_buffer)
         m_reading_buffer = m_demux->acquire_transfer_buffer();
-    const uint32_t count = read_from_device(m_reading_buffer->data);
+    const uint32_t count = read_from_device(m_reading_buffer->data, wait_for_full);
     capture(m_reading_buffer->data, count);
     const uint32_t whole = count / ROW_BYTES * ROW_BYTES;
     m_partial_row_length = count - whole;
     std::memcpy(m_partial_row.data(), m_reading_buffer->data + whole, m_partial_row_length);
     if (whole > 0) {
         m_reading_buffer->length = whole;
-        m_demux->push_transfer_buffer(std::move(m_reading_buffer));
+        // Keeping pace with the box, the pump decodes its transfer itself (a thread switch less
+        // per read); behind it, the demux thread works alongside it.
+        const bool keeping_pace = m_catch_up_length == 0;
+        if (!keeping_pace || !m_demux->process_in_place(*m_reading_buffer))
+            m_demux->push_transfer_buffer(std::move(m_reading_buffer));
     }
     return count;
 }
 
-bool C_Streaming_Control::pump_hw_data_to_demux() {
+bool C_Streaming_Control::pump_hw_data_to_demux(bool wait_for_full) {
     try {
         uint32_t count = 0;
         if (m_partial_row_length == 0) {
-            count = pump_in_place();
+            count = pump_in_place(wait_for_full);
         } else {
-            count = read_from_device(m_page_aligned_recv_buffer.get());
+            count = read_from_device(m_page_aligned_recv_buffer.get(), wait_for_full);
             capture(m_page_aligned_recv_buffer.get(), count);
             if (count > 0)
                 push_behind_partial_row(m_page_aligned_recv_buffer.get(), count);
@@ -451,6 +462,17 @@ void C_Streaming_Control::renew_data_path() {
     m_demux->set_enabled_RHD_stream_count(rhd_streams);
     start_main_demux_thread();
     m_partial_row_length = 0;
+}
+
+// The demultiplexer is told where the data ends, so it hands every whole super frame and the
+// last RHD frame to the workers, and renewing the data path waits for it and its workers to
+// finish all of it.
+void C_Streaming_Control::finish_run() {
+    MURA_LOG_SCOPE(logging::Verbosity_INFO, "finish_run");
+    if (!m_prepared_for_streaming || !m_main_demux_thread_started)
+        return;
+    m_demux->push_end_of_data();
+    renew_data_path();
 }
 
 uint64_t C_Streaming_Control::get_super_frames_lost(uint32_t port) const {

@@ -36,9 +36,9 @@ public:
     static constexpr uint32_t ERROR_LEVEL_PUMP_FAILED = 3;
     static constexpr uint32_t RECEIVE_BUFFER_SIZE = 0x100000;
     static constexpr size_t RECEIVE_BUFFER_ALIGNMENT = 4096;
-    // Device reads wait until full; they are sized to hold at least this much of the enabled
-    // streams (in a power of two of bytes, up to RECEIVE_BUFFER_SIZE).
-    static constexpr std::chrono::milliseconds READ_SPAN{8};
+    // Device reads wait until full; they are sized to hold this much of the enabled streams
+    // (in whole pages, up to RECEIVE_BUFFER_SIZE).
+    static constexpr std::chrono::microseconds READ_SPAN{1000};
     static constexpr std::chrono::milliseconds SIMULATION_PUMP_PACE{10};
     // The demux thread finishes within moments of its poison packet; a minute means it is stuck.
     static constexpr std::chrono::milliseconds DEMUX_FINISH_TIMEOUT{60000};
@@ -77,8 +77,9 @@ public:
     bool prepare_for_simulation_streaming(const std::string& path);
     bool is_prepared_for_streaming() const { return m_prepared_for_streaming; }
     // One transfer from the device or the recording into the demultiplexer; false on a device
-    // error or at the end of the recording (which is then rewound).
-    bool pump_data_to_demux();
+    // error or at the end of the recording (which is then rewound). Without `wait_for_full` a
+    // device read takes what the box holds now (a stop's last read).
+    bool pump_data_to_demux(bool wait_for_full = true);
     // The recording replayed in simulation, and a switch to another one. False when the file
     // cannot be opened; the current one stays.
     std::string get_simulation_source() const { return m_sim_path; }
@@ -97,6 +98,9 @@ public:
     // goes with the old one, which first finishes what is queued. Listeners and the RHD stream
     // count carry over. Does nothing before streaming is prepared.
     void renew_data_path();
+    // The end of a run: every whole super frame pumped so far, and the last RHD frame, reach the
+    // listeners before this returns; the next run starts on a fresh data path.
+    void finish_run();
     void finalize_stream();
     void purge_read_buffers();
     void send_soft_trigger();
@@ -119,11 +123,11 @@ public:
 
 private:
     void capture(const uint8_t* bytes, uint32_t count);
-    bool pump_hw_data_to_demux();
+    bool pump_hw_data_to_demux(bool wait_for_full);
     bool pump_sim_data_to_demux();
     void start_main_demux_thread();
-    uint32_t read_from_device(uint8_t* destination);
-    uint32_t pump_in_place();
+    uint32_t read_from_device(uint8_t* destination, bool wait_for_full);
+    uint32_t pump_in_place(bool wait_for_full);
     void push_behind_partial_row(const uint8_t* bytes, uint32_t count);
     bool wait_for_demux_to_finish();
     void keep_super_frames_lost();
@@ -163,6 +167,7 @@ private:
     uint32_t m_partial_row_length = 0;
     // The length of a device read, set when streams are enabled (API thread) and read by the pump.
     std::atomic<uint32_t> m_read_length{RECEIVE_BUFFER_SIZE};
+    uint32_t m_catch_up_length = 0; // pump thread only
     uint32_t m_streaming_np_ports = 0;
     bool m_streaming_rhd = false;
     std::chrono::milliseconds m_demux_finish_timeout = DEMUX_FINISH_TIMEOUT;

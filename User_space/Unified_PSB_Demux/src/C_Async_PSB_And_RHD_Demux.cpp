@@ -19,6 +19,7 @@ constexpr size_t RHD_STAGING_WORDS = 32768;
 // times over, so that a worker waiting inside a frame or a preamble search runs on to its
 // stop check.
 constexpr size_t RHD_STOP_ZERO_ROWS = 1120;
+constexpr std::chrono::milliseconds RHD_FINISH_LIMIT{500};
 
 // Process-wide, shared by all demultiplexers, never reset.
 std::atomic<uint32_t> g_main_queue_high_water_mark{0};
@@ -146,6 +147,32 @@ constexpr std::array<uint16_t, 4> RHD_END_MARK{0x2A53, 0x3813, 0x2AAA, 0xD7A2};
 
 void Async_NP_And_RHD_Demux::process_one_transfer_buffer() {
     const Main_mux_transfer_buffer_wrapper& buffer = m_main_demux_queue.wait_front();
+    {
+        std::lock_guard lock(m_processing_mutex);
+        process(buffer, false);
+    }
+    m_main_demux_queue.pop_front();
+}
+
+// The pump's thread processes its transfer itself when nothing is queued before it and the
+// demux thread is not at work: the data then reaches the workers without a thread switch. The
+// processing lock keeps the two threads apart; a transfer queued before this one is still
+// counted in the queue until its processing ended, so the order is kept.
+bool Async_NP_And_RHD_Demux::process_in_place(const Main_mux_transfer_buffer_wrapper& buffer) {
+    if (buffer.length == 0 || buffer.length == Main_mux_transfer_buffer_wrapper::END_OF_DATA || m_finished ||
+        m_stop || m_main_demux_queue.size() != 0)
+        return false;
+    std::unique_lock lock(m_processing_mutex, std::try_to_lock);
+    if (!lock || m_stop || m_main_demux_queue.size() != 0)
+        return false;
+    process(buffer, true);
+    return true;
+}
+
+// A transfer processed as it came (in place, the pump keeping pace with the box) goes to the
+// workers at once; the demux thread, working through a backlog, hands over at most every
+// HAND_OVER_INTERVAL, so that the batches stay large while it catches up.
+void Async_NP_And_RHD_Demux::process(const Main_mux_transfer_buffer_wrapper& buffer, bool live) {
     if (buffer.length == Main_mux_transfer_buffer_wrapper::END_OF_DATA) {
         for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
             hand_over_whole_super_frames(port);
@@ -153,7 +180,6 @@ void Async_NP_And_RHD_Demux::process_one_transfer_buffer() {
         // behind the last words says where the stream ends.
         flush_rhd_words();
         m_rhd_worker.push_words(RHD_END_MARK.data(), RHD_END_MARK.size());
-        m_main_demux_queue.pop_front();
         return;
     }
     if (m_processed_count.fetch_add(1) == 0)
@@ -161,8 +187,10 @@ void Async_NP_And_RHD_Demux::process_one_transfer_buffer() {
                      buffer.length);
     if (buffer.length == 0) {
         logging::info("Async_PSB_And_RHD_Demux : Poison packet received (m_main_demux_queue)");
+        // Nothing whole stays behind: the workers get every super frame before their poison.
+        for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
+            hand_over_whole_super_frames(port);
         m_stop = true;
-        m_main_demux_queue.pop_front();
         return;
     }
     if (buffer.length < ROW_BYTES)
@@ -171,11 +199,19 @@ void Async_NP_And_RHD_Demux::process_one_transfer_buffer() {
         console::err("Buffer size incompatible\n");
     if (row_marker(buffer.data) != ROW_MARKER) {
         console::out("Async_PSB_And_RHD_Demux : Main mux data invalid, discarding data packet\n");
-        m_main_demux_queue.pop_front();
         return;
     }
     process_rows(buffer, buffer.length / ROW_BYTES);
-    m_main_demux_queue.pop_front();
+    hand_over_when_due(live);
+}
+
+void Async_NP_And_RHD_Demux::hand_over_when_due(bool live) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!live && now - m_last_hand_over < HAND_OVER_INTERVAL)
+        return;
+    m_last_hand_over = now;
+    for (uint32_t port = 0; port < NP_PORT_COUNT; ++port)
+        hand_over_whole_super_frames(port);
 }
 
 // Nearly every row continues its port's super frame in a buffer with room left, its counter one
@@ -381,6 +417,9 @@ void Async_NP_And_RHD_Demux::wait_worker_threads_end() {
     }
     for (auto& worker : m_np_workers)
         worker.poison_queue();
+    // The RHD worker stops at its next frame, whatever is queued: it is let finish the words
+    // it has first (a stop delivers the run's last frames).
+    m_rhd_worker.wait_until_idle(RHD_FINISH_LIMIT);
     m_rhd_worker.signal_to_stop();
     const std::vector<uint16_t> zeros(RHD_STOP_ZERO_ROWS * ROW_WORDS, 0);
     m_rhd_worker.push_words(zeros.data(), zeros.size());

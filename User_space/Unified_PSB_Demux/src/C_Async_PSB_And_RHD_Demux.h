@@ -11,9 +11,11 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,7 +25,11 @@ namespace Selvan::MURA::demux {
 // of 16-byte rows: byte 0 holds the marker 0xD in its high nibble and the stream id in its low
 // nibble (0..3 = NP port, 4 = RHD), byte 1 a per-stream row counter, bytes 2..15 seven payload
 // words. NP payload is collected per port, starting at a PSB super-frame start, and handed to
-// that port's worker in batches of 1,792 super frames; RHD words go to the RHD worker.
+// that port's worker as whole super frames: when its buffer of 1,792 is full, after every
+// transfer processed in place, and after the demux thread's transfers at least
+// HAND_OVER_INTERVAL apart, so that a host gets the data within about a device read of the box
+// sending it, while a demultiplexer that is behind still hands over large batches. RHD words go
+// to the RHD worker after every transfer buffer.
 //
 // Threads: the pump pushes transfer buffers, the main demux thread runs run(), four NP workers
 // and one RHD worker decode. Expected order: construct, start_worker_threads, signal_to_resync,
@@ -42,6 +48,7 @@ public:
     static constexpr size_t SPARE_TRANSFER_BUFFERS = 8;
     // Made before the stream starts: the one the pump fills and the one the demux reads.
     static constexpr size_t PREPARED_TRANSFER_BUFFERS = 2;
+    static constexpr std::chrono::microseconds HAND_OVER_INTERVAL{500};
 
     Async_NP_And_RHD_Demux();
     ~Async_NP_And_RHD_Demux();
@@ -61,6 +68,12 @@ public:
     void push_transfer_buffer(std::unique_ptr<Main_mux_transfer_buffer_wrapper> buffer) {
         enqueue_transfer_buffer(std::move(buffer));
     }
+    // Processes the pump's filled transfer on the pump's thread when no transfer waits before it
+    // and the demux thread is idle; false when it must be queued instead. The buffer stays the
+    // caller's.
+    bool process_in_place(const Main_mux_transfer_buffer_wrapper& buffer);
+    // Ends the stream: what is queued before it is processed, every whole super frame reaches
+    // its worker, and run() returns once the workers have decoded it all.
     void poison_queue();
     // Marks the end of a finite stream (a recording, a benchmark): the whole super frames each
     // port has accumulated so far go to its worker instead of waiting for a full buffer, and the
@@ -108,6 +121,7 @@ private:
     using Transfer_Queue = C_Recycling_Queue<Main_mux_transfer_buffer_wrapper>;
 
     void process_one_transfer_buffer();
+    void process(const Main_mux_transfer_buffer_wrapper& buffer, bool live);
     void process_rows(const Main_mux_transfer_buffer_wrapper& buffer, uint32_t row_count);
     // Where a port's next rows go while nothing but appending is to be done (see process_rows).
     struct Fast_Lane {
@@ -131,6 +145,7 @@ private:
     void drop_super_frame_rows(uint32_t port, uint32_t rows);
     void hand_over_accumulation_buffer(uint32_t port);
     void hand_over_whole_super_frames(uint32_t port);
+    void hand_over_when_due(bool live);
     void stage_rhd_row(const uint8_t* row);
     void flush_rhd_words();
     void wait_worker_threads_end();
@@ -138,6 +153,8 @@ private:
     static void raise_high_water_mark(std::atomic<uint32_t>& mark, uint32_t count);
 
     Transfer_Queue m_main_demux_queue;
+    // Held while a transfer is processed, by the demux thread or the pump's.
+    std::mutex m_processing_mutex;
     std::array<C_NP_Worker_Thread, NP_PORT_COUNT> m_np_workers;
     C_RHD_Worker_Thread m_rhd_worker;
     bool m_worker_threads = false;
@@ -161,6 +178,7 @@ private:
     std::atomic<bool> m_dropped_push_reported{false};
 
     // RHD words of the current transfer buffer, handed to the RHD worker in batches.
+    std::chrono::steady_clock::time_point m_last_hand_over{};
     std::vector<uint16_t> m_rhd_staging;
     size_t m_rhd_staged = 0;
 };

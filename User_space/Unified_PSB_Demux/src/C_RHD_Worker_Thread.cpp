@@ -36,6 +36,12 @@ void C_RHD_Worker_Thread::signal_to_stop() {
     m_stop = true;
 }
 
+void C_RHD_Worker_Thread::wait_until_idle(std::chrono::milliseconds limit) const {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!(m_waiting_for_words && m_queue.size() == 0) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
 void C_RHD_Worker_Thread::join() {
     if (m_thread.joinable())
         m_thread.join();
@@ -166,16 +172,31 @@ uint16_t C_RHD_Worker_Thread::pop_word() {
     return *take_words(1);
 }
 
+void C_RHD_Worker_Thread::end_listener_batch() {
+    if (auto listener = m_listener.lock()) {
+        try {
+            listener->end_batch();
+        } catch (const std::exception& e) {
+            console::err("RHD frame listener failed at the end of a batch : {}\n", e.what());
+        }
+    }
+}
+
 // The next `count` words, contiguous in the batch: what is left of the batch moves to its
-// front and the queue fills the rest, blocking until enough words have come.
+// front and the queue fills the rest, blocking until enough words have come. The frames of
+// the words parsed so far are the listener's batch.
 const uint16_t* C_RHD_Worker_Thread::take_words(size_t count) {
     if (m_batch_size - m_batch_position < count) {
+        end_listener_batch();
         const size_t kept = m_batch_size - m_batch_position;
         std::copy(m_batch.begin() + m_batch_position, m_batch.begin() + m_batch_size, m_batch.begin());
         m_batch_size = kept;
         m_batch_position = 0;
-        while (m_batch_size < count)
+        while (m_batch_size < count) {
+            m_waiting_for_words = m_queue.size() == 0;
             m_batch_size += m_queue.pop_batch(m_batch.data() + m_batch_size, m_batch.size() - m_batch_size);
+            m_waiting_for_words = false;
+        }
     }
     const uint16_t* words = m_batch.data() + m_batch_position;
     m_batch_position += count;

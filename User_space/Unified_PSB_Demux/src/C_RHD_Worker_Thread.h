@@ -8,6 +8,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -36,6 +37,9 @@ public:
     // The worker ends after the frame it is parsing; the caller must then push enough words
     // for that frame to complete (a frame of 32 streams is 1,140 words).
     void signal_to_stop();
+    // Waits (at most `limit`) until the worker has parsed every word queued and waits for more:
+    // once no more words come, every frame they completed has reached the listener.
+    void wait_until_idle(std::chrono::milliseconds limit) const;
     bool joinable() const { return m_thread.joinable(); }
     void join();
 
@@ -57,6 +61,7 @@ private:
     const uint16_t* read_streams(RHD_Frame& frame, uint32_t count, const uint16_t* words);
     static bool preamble_at(const uint16_t* words);
     void deliver(const RHD_Frame& frame);
+    void end_listener_batch();
     uint16_t pop_word();
     const uint16_t* take_words(size_t count);
     static uint32_t double_word(const uint16_t* words) {
@@ -69,6 +74,7 @@ private:
     C_Listener_Slot<I_RHD_Frame_Listener> m_listener;
     std::string m_name;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_waiting_for_words{false};
     std::atomic<uint32_t> m_valid_frame_count{0};
     uint32_t m_listener_failures = 0;
     uint64_t m_cut_frames = 0;

@@ -9,6 +9,9 @@ namespace Selvan::MURA::demux {
 class MURA_EXPORT I_RHD_Frame_Listener {
 public:
     virtual void on_rhd_frame(const RHD_Frame& frame) = 0;
+    // The worker has parsed every word it had: a listener that holds frames back for a batch
+    // lets them go.
+    virtual void end_batch() {}
     virtual ~I_RHD_Frame_Listener() = default;
 };
 

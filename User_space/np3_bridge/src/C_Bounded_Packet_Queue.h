@@ -65,6 +65,45 @@ public:
         return push_with([&](std::unique_ptr<Packet>& slot) { slot.swap(packet); });
     }
 
+    // Packets of one batch go in quietly (a reader polling the fill sees them at once); publish
+    // behind the batch wakes a blocked reader once for all of them.
+    bool push_packet_quietly(const Packet& packet) {
+        return push_with([&](std::unique_ptr<Packet>& slot) { *slot = packet; }, false);
+    }
+    bool push_packet_by_swap_quietly(std::unique_ptr<Packet>& packet) {
+        return push_with([&](std::unique_ptr<Packet>& slot) { slot.swap(packet); }, false);
+    }
+    void publish() { m_ring.wake_consumer(); }
+
+    // A host's poll: copies up to `count` front packets out at once, without waiting; returns
+    // how many (0 when none are queued or exit is signalled).
+    size_t take_packets(Packet* out, size_t count) {
+        if (count == 0 || exit_signalled())
+            return 0;
+        const size_t taken = std::min(m_ring.size(), count);
+        for (size_t i = 0; i < taken; ++i)
+            out[i] = *m_ring.at(i);
+        m_ring.pop_front_n(taken);
+        return taken;
+    }
+
+    // A closed-loop reader: waits until at least one packet is queued (or exit, a wake-up, or
+    // reads not blocking), then copies up to `count` out.
+    size_t read_available(Packet* out, size_t count) {
+        if (count == 0)
+            return 0;
+        const uint64_t generation = m_ring.read_locked([this] { return m_wake_generation; });
+        const size_t queued = m_ring.wait_for_count(
+            1, [&] { return m_exit || !m_reads_block || m_wake_generation != generation; });
+        if (exit_signalled())
+            return 0;
+        const size_t taken = std::min(queued, count);
+        for (size_t i = 0; i < taken; ++i)
+            out[i] = *m_ring.at(i);
+        m_ring.pop_front_n(taken);
+        return taken;
+    }
+
     // A host's block read: waits until `count` packets are queued (or exit is signalled, a
     // wake-up interrupts the wait, or reads do not block), then copies up to `count` front
     // packets out in place and removes them together; the producer is woken once per batch
@@ -123,11 +162,13 @@ private:
     // Fills the next free slot (its packet made first if it has none) and publishes it; counts
     // the drop when the queue is full.
     template <class Fill>
-    bool push_with(Fill&& fill) {
-        const size_t count = m_ring.push_back_with([&](std::unique_ptr<Packet>& slot) {
+    bool push_with(Fill&& fill, bool wake = true) {
+        const auto fill_slot = [&](std::unique_ptr<Packet>& slot) {
             make_packet_if_missing(slot);
             fill(slot);
-        });
+        };
+        const size_t count =
+            wake ? m_ring.push_back_with(fill_slot) : m_ring.push_back_quietly_with(fill_slot);
         if (count != 0)
             return true;
         m_dropped.fetch_add(1, std::memory_order_relaxed);

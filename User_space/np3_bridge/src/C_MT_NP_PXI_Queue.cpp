@@ -89,7 +89,7 @@ void L2_CH_Results_NP_PXI_Format_Converter::deliver_cycle() {
         m_sync->add_sync_bits(m_cycle * SAMPLES_PER_PACKET, m_ep->Status, SAMPLES_PER_PACKET);
     const uint64_t cycle = m_cycle;
     ++m_lfp_packet_count;
-    if (!m_queue.push_packet_by_swap(m_ep))
+    if (!m_queue.push_packet_by_swap_quietly(m_ep))
         return;
     m_last_queued_cycle = cycle;
     if (missing != 0) {

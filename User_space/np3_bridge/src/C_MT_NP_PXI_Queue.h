@@ -47,6 +47,8 @@ public:
     void set_super_frame(uint64_t super_frame) override { m_super_frame = super_frame; }
     void publish_ap_ch_data(demux::Channel_Block& block) override;
     void publish_lp_ch_data(demux::Channel_Block& block) override;
+    // The packets of a batch are queued quietly; a reader blocked on the queue wakes once behind them.
+    void end_batch() override { m_queue.publish(); }
 
     // The next packet begins a run: it carries TRIGGER, and the time before it is no gap.
     void begin_run() { m_run_begins = true; }

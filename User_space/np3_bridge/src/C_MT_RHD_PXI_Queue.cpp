@@ -2,6 +2,8 @@
 
 #include "Console.h"
 
+#include <algorithm>
+#include <array>
 #include <iostream>
 
 namespace Selvan::MURA::npoe_adapter {
@@ -69,7 +71,7 @@ void RHD_to_PXI_ADC_Format_Converter::on_rhd_frame(const demux::RHD_Frame& frame
     packet.timestamp = static_cast<uint32_t>(10 * sample / 3);
     if (m_sync)
         m_sync->record(sample, frame.ttl_in);
-    m_queue.push_packet(packet);
+    m_queue.push_packet_quietly(packet);
 }
 
 uint16_t RHD_to_PXI_ADC_Format_Converter::status_for(uint32_t ttl_in) {
@@ -97,6 +99,23 @@ bool RHD_to_PXI_ADC_Format_Converter::read_sample_packet_to_buffer(int16_t* samp
         *timestamp = packet->timestamp;
     m_queue.pop_packet();
     return true;
+}
+
+size_t RHD_to_PXI_ADC_Format_Converter::take_sample_packets(Neuropixels::PacketInfo* info, int16_t* data,
+                                                            size_t count) {
+    std::array<RHD_Sample_Packet, 64> chunk;
+    size_t taken = 0;
+    while (taken < count) {
+        const size_t got = m_queue.take_packets(chunk.data(), std::min(chunk.size(), count - taken));
+        for (size_t i = 0; i < got; ++i, ++taken) {
+            std::copy(chunk[i].samples, chunk[i].samples + RHD_Sample_Packet::SAMPLE_COUNT,
+                      data + taken * RHD_Sample_Packet::SAMPLE_COUNT);
+            info[taken] = {chunk[i].timestamp, chunk[i].status, 0};
+        }
+        if (got < chunk.size())
+            break;
+    }
+    return taken;
 }
 
 void RHD_to_PXI_ADC_Format_Converter::reset_remembered_ttl_input() {

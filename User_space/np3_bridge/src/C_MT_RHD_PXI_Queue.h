@@ -4,6 +4,7 @@
 #include "C_Sync_Timeline.h"
 #include "Export.h"
 #include "I_RHD_Frame_Listener.h"
+#include "NeuropixAPI.h"
 
 #include <atomic>
 #include <cstdint>
@@ -47,10 +48,16 @@ public:
     explicit RHD_to_PXI_ADC_Format_Converter(std::shared_ptr<C_Sync_Timeline> sync = nullptr);
 
     void on_rhd_frame(const demux::RHD_Frame& frame) override;
+    // The packets of a batch are queued quietly; a reader blocked on the queue wakes once behind them.
+    void end_batch() override { m_queue.publish(); }
     // Blocks until a packet is queued, copies its 12 samples and status and removes it.
     // Returns false without writing anything once exit is signalled or when wake_readers
     // interrupts the wait.
     bool read_sample_packet_to_buffer(int16_t* samples, uint16_t* status, uint32_t* timestamp = nullptr);
+    // ADC_readPackets: up to `count` queued packets at once, without waiting; packet i's
+    // samples go to data + i * SAMPLE_COUNT, its status and timestamp to info[i]. Returns how
+    // many.
+    size_t take_sample_packets(Neuropixels::PacketInfo* info, int16_t* data, size_t count);
     bool exit_signalled() const { return m_queue.exit_signalled(); }
     void signal_exit() { m_queue.signal_exit(); }
     void wake_readers() { m_queue.wake_readers(); }

@@ -45,6 +45,15 @@ void main_pump_thread(int slot_id, int port_id, std::shared_ptr<MURA_Controller_
             break;
         }
     }
+    // Asked to stop: what the box holds now goes in too, so that a stop delivers every super
+    // frame the box sent before it.
+    if (!failed && !library->is_in_simulation_mode()) {
+        try {
+            library->pump_data_to_demux(false);
+        } catch (const std::exception& e) {
+            logging::error("main pump thread : exception caught : %s", e.what());
+        }
+    }
     flags->reading_over = true;
     if (failed) {
         logging::log(1, "error in main pump thread (%d,%d)", slot_id, port_id);
@@ -146,6 +155,7 @@ NP_ErrorCode start_acquisition_locked(int slot_id, int port_id, const char* func
     const std::shared_ptr<MURA_Controller_Library> library = open_library(function);
     if (!library)
         return Neuropixels::FAILED;
+    const bool triggered = s.armed;
     s.armed = false;
     if (s.acquisition_started)
         return Neuropixels::SUCCESS;
@@ -154,6 +164,10 @@ NP_ErrorCode start_acquisition_locked(int slot_id, int port_id, const char* func
                        "the basestation again",
                        function);
         return Neuropixels::FAILED;
+    }
+    if (triggered && s.data_path_used) {
+        signal_exit_to_readers();
+        install_converters(*library);
     }
     s.data_path_used = true;
     s.stop_main_pump = false;
@@ -202,26 +216,32 @@ void log_data_lost(const std::shared_ptr<MURA_Controller_Library>& library) {
                   static_cast<unsigned long long>(adc ? adc->get_queue().dropped_count() : 0));
 }
 
+} // namespace
+
+bool nothing_copied_from_failed_stream(int copied) {
+    return copied == 0 && state().stream_failed;
+}
+
+// The pump takes its last read before the streams go off (the box discards what it holds once
+// they are), and the data path then delivers every whole super frame of it before the stop
+// returns: a host reads the end of its run after the stop.
 void stop_acquisition_locked(int slot_id) {
     Adapter_State& s = state();
     if (!s.acquisition_started)
         return;
     s.acquisition_started = false;
     logging::info("Stopping main stream. (%d)", slot_id);
-    if (const auto library = current_library())
-        library->disable_streaming();
     s.stop_main_pump = true;
-    // Readers waiting on empty queues return with what they have copied.
     set_reads_block(false);
-    stop_pump_thread(slot_id, true);
+    const bool pump_ended = stop_pump_thread(slot_id, true);
+    const auto library = current_library();
+    if (library) {
+        library->disable_streaming();
+        if (pump_ended)
+            library->finish_run();
+    }
     end_sync_waits();
-    log_data_lost(current_library());
-}
-
-} // namespace
-
-bool nothing_copied_from_failed_stream(int copied) {
-    return copied == 0 && state().stream_failed;
+    log_data_lost(library);
 }
 
 // Readers blocked now or later return at once, without a packet.
@@ -236,12 +256,12 @@ void set_pump_stop_timeout(std::chrono::milliseconds timeout) {
 // The pump ends after its current transfer. Its end is polled in short steps of real time, so a
 // stop costs what the pump needs; a line is logged for every second of waiting. A pump that
 // does not end in time keeps running, detached, on its own reference to its library.
-void stop_pump_thread(int slot_id, bool log_waits) {
+bool stop_pump_thread(int slot_id, bool log_waits) {
     using namespace std::chrono;
     Adapter_State& s = state();
     s.stop_main_pump = true;
     if (!s.main_pump)
-        return;
+        return true;
     Main_Pump& pump = *s.main_pump;
     pump.flags->stop = true;
     const milliseconds limit(g_pump_stop_timeout_ms.load());
@@ -254,7 +274,8 @@ void stop_pump_thread(int slot_id, bool log_waits) {
         }
         std::this_thread::sleep_for(milliseconds(2));
     }
-    if (pump.flags->reading_over) {
+    const bool ended = pump.flags->reading_over;
+    if (ended) {
         pump.thread.join();
     } else {
         logging::error("The main pump thread did not stop within %d ms", static_cast<int>(limit.count()));
@@ -265,25 +286,19 @@ void stop_pump_thread(int slot_id, bool log_waits) {
         s.stuck_pump_library = pump.library;
     }
     s.main_pump.reset();
+    return ended;
 }
 
-// Arms the slot: a running acquisition stops, the readers return at once, and the next run
-// starts on a fresh data path with fresh converters, so that nothing of the stopped run (a
-// queued packet, a partial packet, a partial batch of super frames) reaches it. The caller
-// holds the control lock.
+// Arms the slot: a running acquisition stops and delivers what the box sent, which the host may
+// still read until the trigger; the next run then starts with fresh converters on the fresh
+// data path the stop left, so that nothing of the stopped run (a queued packet, a partial
+// packet) reaches it. The caller holds the control lock.
 NP_ErrorCode arm_locked(int slot_id) {
     Adapter_State& s = state();
     const std::shared_ptr<MURA_Controller_Library> library = open_library("arm");
     if (!library)
         return Neuropixels::FAILED;
     stop_acquisition_locked(slot_id);
-    if (s.data_path_used) {
-        signal_exit_to_readers();
-        library->renew_data_path();
-        install_converters(*library);
-        s.data_path_used = false;
-    }
-    set_reads_block(false);
     s.armed = true;
     return Neuropixels::SUCCESS;
 }
@@ -371,21 +386,15 @@ NP_ErrorCode NP_APIC readElectrodeData(int, int portID, int, struct electrodePac
         logging::error("readElectrodeData : the basestation is not open (openBS has not succeeded)");
         return FAILED;
     }
-    Adapter_State& s = state();
-    auto& queue = converter->get_queue();
-    for (int i = 0; i < requestedAmount; ++i) {
-        const electrodePacket* packet = queue.peek_xfer_buffer_from_queue();
-        if (packet)
-            std::memcpy(&packets[i], packet, sizeof(electrodePacket));
-        if (!packet || s.stop_main_pump) {
-            *actualAmount = i;
-            return nothing_copied_from_failed_stream(i) ? IO_ERROR : SUCCESS;
-        }
-        queue.pop_packet();
-    }
-    report_throughput(portID - 1, requestedAmount);
-    *actualAmount = requestedAmount;
-    return SUCCESS;
+    // Hosts poll the fill and sleep for what is missing: a read returns at once with what is
+    // queued, so it adds nothing to the data's latency, and a port that stops delivering holds
+    // up no reader.
+    const auto copied =
+        static_cast<int>(converter->get_queue().take_packets(packets, static_cast<size_t>(requestedAmount)));
+    *actualAmount = copied;
+    if (copied > 0)
+        report_throughput(portID - 1, copied);
+    return nothing_copied_from_failed_stream(copied) ? IO_ERROR : SUCCESS;
 }
 
 NP_ErrorCode NP_APIC getElectrodeDataFifoState(int, int portID, int, int* packetsavailable, int* headroom) {
@@ -422,19 +431,11 @@ NP_ErrorCode NP_APIC ADC_readPackets(int, struct PacketInfo* pckinfo, int16_t* d
         logging::error("ADC_readPackets : the basestation is not open (openBS has not succeeded)");
         return FAILED;
     }
-    Adapter_State& s = state();
-    for (int i = 0; i < packetcount; ++i) {
-        pckinfo[i].Timestamp = 0;
-        pckinfo[i].payloadlength = 0;
-        const bool copied = converter->read_sample_packet_to_buffer(
-            data + RHD_SAMPLES_PER_PACKET * i, &pckinfo[i].Status, &pckinfo[i].Timestamp);
-        if (!copied || converter->exit_signalled() || s.stop_main_pump) {
-            *packetsread = copied ? i + 1 : i;
-            return nothing_copied_from_failed_stream(*packetsread) ? IO_ERROR : SUCCESS;
-        }
-    }
-    *packetsread = packetcount;
-    return SUCCESS;
+    // As readElectrodeData: what is queued, at once.
+    const auto copied =
+        static_cast<int>(converter->take_sample_packets(pckinfo, data, static_cast<size_t>(packetcount)));
+    *packetsread = copied;
+    return nothing_copied_from_failed_stream(copied) ? IO_ERROR : SUCCESS;
 }
 
 } // namespace Neuropixels

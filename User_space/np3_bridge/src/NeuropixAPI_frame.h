@@ -158,8 +158,8 @@ NP_ErrorCode guarded(const char* function, NP_ErrorCode failure, Body&& body) {
 NP_ErrorCode not_supported(const char* function);
 
 // Stops and joins the pump thread if one exists; waits for it to end (bounded), and lets it go
-// with its library when it does not. The caller holds the control lock.
-void stop_pump_thread(int slot_id, bool log_waits);
+// with its library when it does not (then false). The caller holds the control lock.
+bool stop_pump_thread(int slot_id, bool log_waits);
 // How long stop_pump_thread waits (tests shorten it).
 MURA_EXPORT void set_pump_stop_timeout(std::chrono::milliseconds timeout);
 
@@ -173,6 +173,10 @@ void signal_exit_to_readers();
 // of the previous ones are released. Reads of the new ones do not block until acquisition
 // starts.
 void install_converters(MURA_Controller_Library& library);
+
+// Stops a running acquisition: the pump's last read, the streams off, and every whole super
+// frame read delivered to the converters before it returns. The caller holds the control lock.
+void stop_acquisition_locked(int slot_id);
 
 // arm: stops a running acquisition and prepares a clean next run. The caller holds the control
 // lock.

@@ -147,10 +147,14 @@ NP_ErrorCode close_basestation(int slot_id) {
     std::shared_ptr<MURA_Controller_Library> library = open_library("closeBS");
     if (!library)
         return Neuropixels::FAILED;
-    library->disable_streaming();
-    s.stop_main_pump = true;
-    signal_exit_to_readers();
-    stop_pump_thread(slot_id, false);
+    // A run ends as a stop ends it: what the box sent stays readable until the next openBS.
+    if (s.acquisition_started) {
+        stop_acquisition_locked(slot_id);
+    } else {
+        library->disable_streaming();
+        s.stop_main_pump = true;
+        stop_pump_thread(slot_id, false);
+    }
     // With the pump gone, a later openBS and start_acquisition start afresh.
     s.acquisition_started = false;
     s.armed = false;
