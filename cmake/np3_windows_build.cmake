@@ -1,7 +1,7 @@
 # The Windows cross build's dependencies and run-time layout.
 #
-# spdlog, fmt and CLI11 come from Debian's headers: fmt compiled here once, spdlog and CLI11
-# header-only. The compiler sees a folder that holds only these three (links made here), never
+# spdlog, fmt, CLI11 and readerwriterqueue come from Debian's headers: fmt compiled here once,
+# the others header-only. The compiler sees a folder that holds only these (links made here), never
 # /usr/include, whose Linux system headers would shadow mingw-w64's. GoogleTest is built from
 # Debian's sources.
 
@@ -10,9 +10,9 @@ set(NP3_HOST_GOOGLETEST_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 
 set(np3_cross_include ${CMAKE_BINARY_DIR}/cross-include)
 file(MAKE_DIRECTORY ${np3_cross_include})
-foreach(folder spdlog fmt CLI)
+foreach(folder spdlog fmt CLI readerwriterqueue)
   if(NOT EXISTS ${NP3_HOST_INCLUDE_DIR}/${folder})
-    message(FATAL_ERROR "${NP3_HOST_INCLUDE_DIR}/${folder} is missing: install libspdlog-dev, libfmt-dev and libcli11-dev")
+    message(FATAL_ERROR "${NP3_HOST_INCLUDE_DIR}/${folder} is missing: install libspdlog-dev, libfmt-dev, libcli11-dev and libreaderwriterqueue-dev")
   endif()
   file(CREATE_LINK ${NP3_HOST_INCLUDE_DIR}/${folder} ${np3_cross_include}/${folder} SYMBOLIC)
 endforeach()
@@ -32,6 +32,10 @@ add_library(np3::spdlog ALIAS np3_spdlog_header_only)
 add_library(np3_cli11 INTERFACE)
 target_include_directories(np3_cli11 SYSTEM INTERFACE ${np3_cross_include})
 add_library(CLI11::CLI11 ALIAS np3_cli11)
+
+add_library(np3_readerwriterqueue INTERFACE)
+target_include_directories(np3_readerwriterqueue SYSTEM INTERFACE ${np3_cross_include})
+add_library(np3::readerwriterqueue ALIAS np3_readerwriterqueue)
 
 # Programs and DLLs share one folder, so that every test program finds np3_bridge.dll beside
 # it, and the files the library ships lie in np3_bridge_resources beside them, as in an

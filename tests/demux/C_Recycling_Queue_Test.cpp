@@ -8,12 +8,11 @@
 namespace Selvan::MURA::demux {
 namespace {
 
-// The ring grows while the consumer holds its front element: the element must stay where it is
-// and everything arrive in order. Taking the element's pointer out of its slot after the lock
-// was released read the slot that a grow then moved (freed memory when the grow came first);
-// the ThreadSanitizer run reports the unordered read. The pauses only make the grow come while
-// the consumer holds the first element; no synchronisation may order the two, or the report is
-// lost.
+// The queue grows while the consumer holds its front element: the element must stay where it
+// is and everything arrive in order. A queue that read the element's pointer out of its slot
+// after a grow had moved the slot read freed memory; the ThreadSanitizer run reports such an
+// unordered read. The pauses only make the grow come while the consumer holds the first
+// element; no synchronisation may order the two, or the report is lost.
 TEST(RecyclingQueue, FrontElementStaysReadableWhileTheProducerGrowsTheRing) {
     constexpr int COUNT = 100;
     C_Recycling_Queue<int> queue(4);

@@ -8,8 +8,8 @@
 
 #include "C_Blocking_Ring.h"
 
+#include "Reader_Writer_Queue.h"
 #include <benchmark/benchmark.h>
-#include <readerwriterqueue/readerwriterqueue.h>
 
 #include <chrono>
 #include <cstdint>

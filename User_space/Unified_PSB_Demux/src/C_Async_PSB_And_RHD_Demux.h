@@ -48,7 +48,7 @@ public:
     static constexpr size_t SPARE_TRANSFER_BUFFERS = 8;
     // Made before the stream starts: the one the pump fills and the one the demux reads.
     static constexpr size_t PREPARED_TRANSFER_BUFFERS = 2;
-    static constexpr std::chrono::microseconds HAND_OVER_INTERVAL{500};
+    static constexpr std::chrono::microseconds HAND_OVER_INTERVAL{2000};
 
     Async_NP_And_RHD_Demux();
     ~Async_NP_And_RHD_Demux();
