@@ -55,13 +55,8 @@ public:
         bool wake;
         {
             const auto lock = hold();
-            if (m_count >= m_max_count)
-                return 0;
-            if (m_count == m_slots.size())
-                grow();
-            fill(m_slots[position(m_count)]);
-            count = ++m_count;
-            wake = consumer_waits_for(count);
+            count = fill_back(fill);
+            wake = count != 0 && consumer_waits_for(count);
         }
         if (wake)
             m_changed.notify_all();
@@ -73,12 +68,7 @@ public:
     template <class Fill>
     size_t push_back_quietly_with(Fill&& fill) {
         const auto lock = hold();
-        if (m_count >= m_max_count)
-            return 0;
-        if (m_count == m_slots.size())
-            grow();
-        fill(m_slots[position(m_count)]);
-        return ++m_count;
+        return fill_back(fill);
     }
 
     // Wakes the consumer if it waits and has what it waits for.
@@ -210,6 +200,17 @@ private:
         m_changed.wait(lock, [&] { return m_count >= wanted || stop(); });
         if (--m_waiters == 0)
             m_wanted = 1;
+    }
+
+    // Under the lock: fills the slot past the back; the count after it, 0 when bounded and full.
+    template <class Fill>
+    size_t fill_back(Fill& fill) {
+        if (m_count >= m_max_count)
+            return 0;
+        if (m_count == m_slots.size())
+            grow();
+        fill(m_slots[position(m_count)]);
+        return ++m_count;
     }
 
     bool consumer_waits_for(size_t count) const { return m_waiters > 0 && count >= m_wanted; }

@@ -80,48 +80,18 @@ public:
     size_t take_packets(Packet* out, size_t count) {
         if (count == 0 || exit_signalled())
             return 0;
-        const size_t taken = std::min(m_ring.size(), count);
-        for (size_t i = 0; i < taken; ++i)
-            out[i] = *m_ring.at(i);
-        m_ring.pop_front_n(taken);
-        return taken;
+        return copy_out(out, std::min(m_ring.size(), count));
     }
 
     // A closed-loop reader: waits until at least one packet is queued (or exit, a wake-up, or
     // reads not blocking), then copies up to `count` out.
-    size_t read_available(Packet* out, size_t count) {
-        if (count == 0)
-            return 0;
-        const uint64_t generation = m_ring.read_locked([this] { return m_wake_generation; });
-        const size_t queued = m_ring.wait_for_count(
-            1, [&] { return m_exit || !m_reads_block || m_wake_generation != generation; });
-        if (exit_signalled())
-            return 0;
-        const size_t taken = std::min(queued, count);
-        for (size_t i = 0; i < taken; ++i)
-            out[i] = *m_ring.at(i);
-        m_ring.pop_front_n(taken);
-        return taken;
-    }
+    size_t read_available(Packet* out, size_t count) { return wait_and_copy_out(out, count, 1); }
 
     // A host's block read: waits until `count` packets are queued (or exit is signalled, a
     // wake-up interrupts the wait, or reads do not block), then copies up to `count` front
     // packets out in place and removes them together; the producer is woken once per batch
     // instead of once per packet. Returns the packets copied; 0 once exit is signalled.
-    size_t read_packets(Packet* out, size_t count) {
-        if (count == 0)
-            return 0;
-        const uint64_t generation = m_ring.read_locked([this] { return m_wake_generation; });
-        const size_t queued = m_ring.wait_for_count(
-            count, [&] { return m_exit || !m_reads_block || m_wake_generation != generation; });
-        if (exit_signalled())
-            return 0;
-        const size_t taken = std::min(queued, count);
-        for (size_t i = 0; i < taken; ++i)
-            out[i] = *m_ring.at(i);
-        m_ring.pop_front_n(taken);
-        return taken;
-    }
+    size_t read_packets(Packet* out, size_t count) { return wait_and_copy_out(out, count, count); }
 
     // Packets refused because the queue was full, since construction.
     uint64_t dropped_count() const { return m_dropped.load(std::memory_order_relaxed); }
@@ -154,6 +124,26 @@ public:
     uint32_t element_count() const { return static_cast<uint32_t>(m_ring.size()); }
 
 private:
+    size_t wait_and_copy_out(Packet* out, size_t count, size_t wanted) {
+        if (count == 0)
+            return 0;
+        const uint64_t generation = m_ring.read_locked([this] { return m_wake_generation; });
+        const size_t queued = m_ring.wait_for_count(
+            wanted, [&] { return m_exit || !m_reads_block || m_wake_generation != generation; });
+        if (exit_signalled())
+            return 0;
+        return copy_out(out, std::min(queued, count));
+    }
+
+    // Copies the `count` front packets out in place (only the reader removes packets, so they
+    // stay put) and removes them together.
+    size_t copy_out(Packet* out, size_t count) {
+        for (size_t i = 0; i < count; ++i)
+            out[i] = *m_ring.at(i);
+        m_ring.pop_front_n(count);
+        return count;
+    }
+
     static void make_packet_if_missing(std::unique_ptr<Packet>& slot) {
         if (!slot)
             slot = std::make_unique<Packet>();
