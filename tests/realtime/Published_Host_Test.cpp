@@ -121,6 +121,9 @@ using Clock = std::chrono::steady_clock;
 constexpr int PORTS = 4;
 constexpr int READ_SIZE = 64;
 constexpr auto RUN_TIME = std::chrono::seconds(2);
+// A stop waits for what the box sent to pass the data path; the readers then take what is left
+// without ever waiting for more.
+constexpr auto STOP_LIMIT = std::chrono::seconds(2);
 constexpr auto RELEASE_LIMIT = std::chrono::milliseconds(100);
 
 // The real box's rate: the virtual box sends what it rendered once and leaves the processors to
@@ -309,8 +312,10 @@ protected:
             adc->thread = std::thread([adc] { adc->run(); });
         ASSERT_EQ(setSWTrigger(slot), SUCCESS);
         std::this_thread::sleep_for(RUN_TIME);
-        const int64_t stopped_at = Clock::now().time_since_epoch().count();
+        const auto stopping_at = Clock::now();
         ASSERT_EQ(arm(slot), SUCCESS);
+        EXPECT_LT(Clock::now() - stopping_at, STOP_LIMIT);
+        const int64_t stopped_at = Clock::now().time_since_epoch().count();
         for (int port : ports)
             readers[static_cast<size_t>(port - 1)].exit = true;
         if (adc)
