@@ -272,8 +272,9 @@ protected:
     // Every channel but the reference channel 191 gets an electrode of bank 0.
     void configure(int slot, int port) {
         for (int channel = 0; channel < 384; ++channel) {
-            if (channel != 191)
+            if (channel != 191) {
                 ASSERT_EQ(selectElectrode(slot, port, 1, channel, 0, 0), SUCCESS);
+            }
         }
         for (int channel = 0; channel < 384; ++channel) {
             ASSERT_EQ(setGain(slot, port, 1, channel, 3, 2), SUCCESS);

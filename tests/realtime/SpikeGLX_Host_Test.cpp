@@ -178,8 +178,9 @@ protected:
         GATE(np_setOPMODE(slot, port, DOCK, 0));
         for (int channel = 0; channel < 384; ++channel) {
             GATE(np_setStdb(slot, port, DOCK, channel, false));
-            if (channel != 191)
+            if (channel != 191) {
                 GATE(np_selectElectrode(slot, port, DOCK, channel, 0, 0));
+            }
             GATE(np_setReference(slot, port, DOCK, channel, 0, 0, 0));
             GATE(np_setGain(slot, port, DOCK, channel, 3, 2));
             GATE(np_setAPCornerFrequency(slot, port, DOCK, channel, false));

@@ -386,14 +386,13 @@ int main(int argc, char** argv) {
     app.add_option("--ap-gain", options.ap_gain, "AP gain of every channel").check(gain_check);
     app.add_option("--lf-gain", options.lf_gain, "LF gain of every channel").check(gain_check);
     app.add_flag("--plot", options.plot, "draw the run with scripts/plot-run at the end");
-    const auto recording =
-        app.add_option("--recording", options.recording,
-                       "simulation: replay this recording of the box's stream (mura-synth, a raw capture)")
-            .check([](const std::string& path) {
-                return std::ifstream(path, std::ios::binary) ? std::string() : "cannot read " + path;
-            })
-            .excludes(hardware)
-            .excludes(virtual_box);
+    app.add_option("--recording", options.recording,
+                   "simulation: replay this recording of the box's stream (mura-synth, a raw capture)")
+        .check([](const std::string& path) {
+            return std::ifstream(path, std::ios::binary) ? std::string() : "cannot read " + path;
+        })
+        .excludes(hardware)
+        .excludes(virtual_box);
     int sync = static_cast<int>(options.sync);
     app.add_option(
            "--sync", sync,

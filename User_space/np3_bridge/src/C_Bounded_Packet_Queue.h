@@ -78,9 +78,16 @@ public:
     // A host's poll: copies up to `count` front packets out at once, without waiting; returns
     // how many (0 when none are queued or exit is signalled).
     size_t take_packets(Packet* out, size_t count) {
+        return take_packets_with(count, [out](const Packet& packet, size_t i) { out[i] = packet; });
+    }
+
+    // The same, each packet handed in place to `take(packet, index)`, for a reader whose layout
+    // differs from the queue's.
+    template <class Take>
+    size_t take_packets_with(size_t count, Take&& take) {
         if (count == 0 || exit_signalled())
             return 0;
-        return copy_out(out, std::min(m_ring.size(), count));
+        return take_front(std::min(m_ring.size(), count), take);
     }
 
     // A closed-loop reader: waits until at least one packet is queued (or exit, a wake-up, or
@@ -132,14 +139,16 @@ private:
             wanted, [&] { return m_exit || !m_reads_block || m_wake_generation != generation; });
         if (exit_signalled())
             return 0;
-        return copy_out(out, std::min(queued, count));
+        return take_front(std::min(queued, count),
+                          [out](const Packet& packet, size_t i) { out[i] = packet; });
     }
 
-    // Copies the `count` front packets out in place (only the reader removes packets, so they
-    // stay put) and removes them together.
-    size_t copy_out(Packet* out, size_t count) {
+    // Hands the `count` front packets to `take` in place (only the reader removes packets, so
+    // they stay put) and removes them together.
+    template <class Take>
+    size_t take_front(size_t count, Take&& take) {
         for (size_t i = 0; i < count; ++i)
-            out[i] = *m_ring.at(i);
+            take(*m_ring.at(i), i);
         m_ring.pop_front_n(count);
         return count;
     }

@@ -3,7 +3,6 @@
 #include "Console.h"
 
 #include <algorithm>
-#include <array>
 #include <iostream>
 
 namespace Selvan::MURA::npoe_adapter {
@@ -103,19 +102,11 @@ bool RHD_to_PXI_ADC_Format_Converter::read_sample_packet_to_buffer(int16_t* samp
 
 size_t RHD_to_PXI_ADC_Format_Converter::take_sample_packets(Neuropixels::PacketInfo* info, int16_t* data,
                                                             size_t count) {
-    std::array<RHD_Sample_Packet, 64> chunk;
-    size_t taken = 0;
-    while (taken < count) {
-        const size_t got = m_queue.take_packets(chunk.data(), std::min(chunk.size(), count - taken));
-        for (size_t i = 0; i < got; ++i, ++taken) {
-            std::copy(chunk[i].samples, chunk[i].samples + RHD_Sample_Packet::SAMPLE_COUNT,
-                      data + taken * RHD_Sample_Packet::SAMPLE_COUNT);
-            info[taken] = {chunk[i].timestamp, chunk[i].status, 0};
-        }
-        if (got < chunk.size())
-            break;
-    }
-    return taken;
+    return m_queue.take_packets_with(count, [info, data](const RHD_Sample_Packet& packet, size_t i) {
+        std::copy(packet.samples, packet.samples + RHD_Sample_Packet::SAMPLE_COUNT,
+                  data + i * RHD_Sample_Packet::SAMPLE_COUNT);
+        info[i] = {packet.timestamp, packet.status, 0};
+    });
 }
 
 void RHD_to_PXI_ADC_Format_Converter::reset_remembered_ttl_input() {

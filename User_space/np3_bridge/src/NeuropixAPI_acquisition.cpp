@@ -79,12 +79,6 @@ void for_each_packet_queue(Act&& act) {
         act(s.rhd_converter->get_queue());
 }
 
-// Reads of the current converters block while acquisition runs and return at once otherwise;
-// switching releases the readers blocked right now.
-void set_reads_block(bool block) {
-    for_each_packet_queue([block](auto& queue) { queue.set_reads_block(block); });
-}
-
 // The packet storage of every queue is made before the box sends, not by the workers in the
 // first second of the stream.
 void prepare_packet_storage() {
@@ -121,7 +115,6 @@ void report_stream_failure() {
     logging::error("The device stream failed; acquisition delivers no more data (stop or arm, then start "
                    "again)");
     state().stream_failed = true;
-    set_reads_block(false);
 }
 
 void report_throughput(int port_index, int requested_count) {
@@ -165,27 +158,18 @@ NP_ErrorCode start_acquisition_locked(int slot_id, int port_id, const char* func
                        function);
         return Neuropixels::FAILED;
     }
-    if (triggered && s.data_path_used) {
-        signal_exit_to_readers();
+    if (triggered && s.data_path_used)
         install_converters(*library);
-    }
     s.data_path_used = true;
-    s.stop_main_pump = false;
     s.stream_failed = false;
-    set_reads_block(true);
     prepare_packet_storage();
     begin_run();
-    try {
-        library->enable_streaming(true, {0, 1, 2, 3}, true, {}, true);
-        auto pump = std::make_unique<Main_Pump>();
-        pump->flags = std::make_shared<Pump_Flags>();
-        pump->library = library;
-        pump->thread = std::thread(main_pump_thread, slot_id, port_id, library, pump->flags);
-        s.main_pump = std::move(pump);
-    } catch (...) {
-        set_reads_block(false);
-        throw;
-    }
+    library->enable_streaming(true, {0, 1, 2, 3}, true, {}, true);
+    auto pump = std::make_unique<Main_Pump>();
+    pump->flags = std::make_shared<Pump_Flags>();
+    pump->library = library;
+    pump->thread = std::thread(main_pump_thread, slot_id, port_id, library, pump->flags);
+    s.main_pump = std::move(pump);
     s.acquisition_started = true;
     return Neuropixels::SUCCESS;
 }
@@ -231,8 +215,6 @@ void stop_acquisition_locked(int slot_id) {
         return;
     s.acquisition_started = false;
     logging::info("Stopping main stream. (%d)", slot_id);
-    s.stop_main_pump = true;
-    set_reads_block(false);
     const bool pump_ended = stop_pump_thread(slot_id, true);
     const auto library = current_library();
     if (library) {
@@ -242,11 +224,6 @@ void stop_acquisition_locked(int slot_id) {
     }
     end_sync_waits();
     log_data_lost(library);
-}
-
-// Readers blocked now or later return at once, without a packet.
-void signal_exit_to_readers() {
-    for_each_packet_queue([](auto& queue) { queue.signal_exit(); });
 }
 
 void set_pump_stop_timeout(std::chrono::milliseconds timeout) {
@@ -259,7 +236,6 @@ void set_pump_stop_timeout(std::chrono::milliseconds timeout) {
 bool stop_pump_thread(int slot_id, bool log_waits) {
     using namespace std::chrono;
     Adapter_State& s = state();
-    s.stop_main_pump = true;
     if (!s.main_pump)
         return true;
     Main_Pump& pump = *s.main_pump;

@@ -89,8 +89,6 @@ struct Adapter_State {
     std::atomic<Neuropixels::triggeredge_t> trigger_edge{Neuropixels::triggeredge_rising};
 
     std::atomic<bool> acquisition_started{false};
-    // Set while acquisition stops or after it stopped: a read returns after its current packet.
-    std::atomic<bool> stop_main_pump{false};
     std::atomic<bool> i2c_comm_initialized{false};
     // Ports whose headstage link has been brought up since openBS (openPort, or a call that
     // needed the link and brought it up itself).
@@ -166,12 +164,8 @@ MURA_EXPORT void set_pump_stop_timeout(std::chrono::milliseconds timeout);
 // A read that copied nothing because the device stream failed (it answers IO_ERROR).
 bool nothing_copied_from_failed_stream(int copied);
 
-// Makes every reader of the current converters return at once, now and later.
-void signal_exit_to_readers();
-
-// Fresh converters for every port and the RHD frames, fed through the gain filters; the readers
-// of the previous ones are released. Reads of the new ones do not block until acquisition
-// starts.
+// Fresh converters for every port and the RHD frames, fed through the gain filters; reads of
+// the previous ones find nothing from then on.
 void install_converters(MURA_Controller_Library& library);
 
 // Stops a running acquisition: the pump's last read, the streams off, and every whole super

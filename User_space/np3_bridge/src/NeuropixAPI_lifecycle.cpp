@@ -116,7 +116,6 @@ NP_ErrorCode open_basestation(int slot_id) {
         return open_failed("the FPGA design could not be checked or switched");
     if (!library->pre_init(true))
         return open_failed("the ports could not be powered up");
-    s.stop_main_pump = false;
     {
         std::lock_guard lock(s.converters_mutex);
         s.sync_routing.input_line = static_cast<uint32_t>(settings.sync_input_line);
@@ -152,7 +151,6 @@ NP_ErrorCode close_basestation(int slot_id) {
         stop_acquisition_locked(slot_id);
     } else {
         library->disable_streaming();
-        s.stop_main_pump = true;
         stop_pump_thread(slot_id, false);
     }
     // With the pump gone, a later openBS and start_acquisition start afresh.
@@ -177,12 +175,9 @@ void install_converters(MURA_Controller_Library& library) {
         timeline = std::make_shared<npoe_adapter::C_Sync_Timeline>(s.sync_routing);
     }
     std::array<std::shared_ptr<NP_Converter>, API_PORT_COUNT> np_converters;
-    for (auto& converter : np_converters) {
+    for (auto& converter : np_converters)
         converter = std::make_shared<NP_Converter>(timeline);
-        converter->get_queue().set_reads_block(false);
-    }
     auto rhd = std::make_shared<RHD_Converter>(timeline);
-    rhd->set_reads_block(false);
     {
         std::lock_guard lock(s.converters_mutex);
         if (s.sync_timeline)
